@@ -1,0 +1,55 @@
+# make run   - install missing packages, build, start the launcher
+# make test  - install missing packages, build, run the whole suite
+# make asan / make tsan - the suite in sanitizer builds
+# make bench - build and run the benchmarks
+# make fuzz  - build the libFuzzer targets with clang
+
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+XVFB := xvfb-run -a -s "-screen 0 1280x1024x24"
+
+.PHONY: all deps configure build run test asan tsan bench fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@bash scripts/run-launcher.sh $(BUILD_DIR)
+
+test: build
+	$(XVFB) ctest --test-dir $(BUILD_DIR) $(CTEST_FLAGS)
+
+asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZER=asan -DTAV_BUILD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(XVFB) ctest --test-dir build-asan $(CTEST_FLAGS)
+
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_SANITIZER=tsan -DTAV_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  $(XVFB) ctest --test-dir build-tsan $(CTEST_FLAGS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAV_SANITIZER=asan -DTAV_BUILD_FUZZ=ON -DTAV_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

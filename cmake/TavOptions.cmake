@@ -1,0 +1,20 @@
+# Warnings and sanitizer flags shared by every target of the project.
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(TAV_SANITIZER STREQUAL "asan")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TAV_SANITIZER STREQUAL "tsan")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TAV_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "TAV_SANITIZER must be empty, asan or tsan")
+endif()
+
+# tav_add_library(<name> <sources...> [DEPS <libs...>])
+function(tav_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/inc)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()

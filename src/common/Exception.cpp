@@ -1,0 +1,93 @@
+#include "Common/Exception.h"
+
+#include "Platform/MessageCatalog.h"
+#include "Platform/SystemMessage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace Tav {
+
+CException::CException() : code(0), line(0) {}
+
+CException::CException(uint32_t code, int line, const char* file)
+    : code(code), line(line), file(file ? file : "")
+{
+    if (!Platform::FindSystemMessage(code, description))
+        description = FormatString("<system error message for error %0x08x could not be found>", code);
+}
+
+CException::CException(uint32_t code, int line, const char* file, std::string description)
+    : code(code), line(line), file(file ? file : ""), description(std::move(description))
+{
+}
+
+CException::CException(const CException& other) = default;
+CException& CException::operator=(const CException& other) = default;
+CException::~CException() = default;
+
+std::string FormatString(const char* format, va_list arguments)
+{
+    if (!format)
+        return std::string();
+    va_list counting;
+    va_copy(counting, arguments);
+    int needed = std::vsnprintf(nullptr, 0, format, counting);
+    va_end(counting);
+    if (needed < 0)
+        return std::string();
+    char* buffer = static_cast<char*>(std::malloc(static_cast<size_t>(needed) + 1));
+    if (!buffer)
+        return std::string();
+    va_list printing;
+    va_copy(printing, arguments);
+    std::vsnprintf(buffer, static_cast<size_t>(needed) + 1, format, printing);
+    va_end(printing);
+    std::string result;
+    try {
+        result.assign(buffer, static_cast<size_t>(needed));
+    } catch (const std::bad_alloc&) {
+        result.clear();
+    }
+    std::free(buffer);
+    return result;
+}
+
+std::string FormatString(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::string result = FormatString(format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+std::string LoadMessage(const char* messageFile, uint32_t code, va_list arguments)
+{
+    try {
+        // The program itself carries no message table.
+        if (!messageFile || !*messageFile)
+            return std::string();
+        auto catalog = Platform::MessageCatalog::Load(messageFile);
+        if (!catalog)
+            return FormatString("<message resource file %s could not be loaded>", messageFile);
+        const std::string* text = catalog->Find(code);
+        if (!text)
+            return std::string();
+        return FormatString(text->c_str(), arguments);
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
+}
+
+std::string LoadMessage(const char* messageFile, uint32_t code, ...)
+{
+    va_list arguments;
+    va_start(arguments, code);
+    std::string result = LoadMessage(messageFile, code, arguments);
+    va_end(arguments);
+    return result;
+}
+
+} // namespace Tav

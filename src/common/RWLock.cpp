@@ -1,0 +1,121 @@
+#include "Common/RWLock.h"
+
+#include "Common/Exception.h"
+#include "Platform/Event.h"
+#include "Platform/Mutex.h"
+#include "Platform/SystemError.h"
+
+#include <new>
+
+namespace Tav {
+
+namespace {
+
+template <typename T, typename... Args>
+std::unique_ptr<T> CreateHandle(int line, Args... args)
+{
+    T* object = new (std::nothrow) T(args...);
+    if (!object)
+        throw CCommonException(Platform::ErrorNotEnoughMemory, line, "RWLock.cpp");
+    return std::unique_ptr<T>(object);
+}
+
+void Take(Platform::Mutex& mutex)
+{
+    Platform::WaitForSingleObject(mutex, Platform::Infinite);
+}
+
+} // namespace
+
+CRWLock::CRWLock()
+{
+    Init();
+}
+
+CRWLock::~CRWLock()
+{
+    Close();
+}
+
+void CRWLock::Init()
+{
+    sharedCount = 0;
+    exclusiveCount = 0;
+    created = false;
+}
+
+void CRWLock::Create()
+{
+    if (created)
+        return;
+    auto m = CreateHandle<Platform::Mutex>(26);
+    auto n = CreateHandle<Platform::Event>(29, true, true);
+    auto t = CreateHandle<Platform::Event>(32, false, true);
+    mutex = std::move(m);
+    noExclusive = std::move(n);
+    token = std::move(t);
+    sharedCount = 0;
+    exclusiveCount = 0;
+    created = true;
+}
+
+void CRWLock::Close()
+{
+    if (!created)
+        return;
+    mutex.reset();
+    noExclusive.reset();
+    token.reset();
+    created = false;
+}
+
+void CRWLock::LockShared()
+{
+    Platform::WaitForMultipleObjects({noExclusive.get(), mutex.get()}, true, Platform::Infinite);
+    ++sharedCount;
+    token->Reset();
+    mutex->Release();
+}
+
+void CRWLock::LockExclusive()
+{
+    Take(*mutex);
+    ++exclusiveCount;
+    noExclusive->Reset();
+    mutex->Release();
+
+    Platform::WaitForMultipleObjects({token.get(), mutex.get()}, true, Platform::Infinite);
+    mutex->Release();
+}
+
+void CRWLock::Unlock()
+{
+    Take(*mutex);
+    if (sharedCount > 0) {
+        if (--sharedCount == 0)
+            token->Set();
+    } else {
+        token->Set();
+        if (--exclusiveCount == 0)
+            noExclusive->Set();
+    }
+    mutex->Release();
+}
+
+int CRWLock::GetSharedCount() const
+{
+    Take(*mutex);
+    int n = sharedCount;
+    mutex->Release();
+    return n;
+}
+
+int CRWLock::GetExclusiveCount() const
+{
+    Take(*mutex);
+    int n = exclusiveCount;
+    mutex->Release();
+    return n;
+}
+
+} // namespace Tav

@@ -1,0 +1,94 @@
+#include "Platform/DynamicLibrary.h"
+#include "Platform/MessageCatalog.h"
+#include "Platform/ProcessInfo.h"
+#include "Platform/SystemError.h"
+#include "Platform/SystemMessage.h"
+
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+using namespace Tav::Platform;
+
+TEST(DynamicLibrary, DllNamesMapToSharedObjectsNextToTheExecutable)
+{
+    auto candidates = LibraryCandidates("KvHal.dll");
+    ASSERT_EQ(candidates.size(), 2u);
+    EXPECT_EQ(candidates[0], ExecutableDirectory() + "/KvHal.so");
+    EXPECT_EQ(candidates[1], ExecutableDirectory() + "/libKvHal.so");
+
+    auto withDir = LibraryCandidates("/opt/x/Plug.DLL");
+    ASSERT_EQ(withDir.size(), 2u);
+    EXPECT_EQ(withDir[0], "/opt/x/Plug.so");
+}
+
+TEST(DynamicLibrary, MissingLibraryIsModuleNotFound)
+{
+    EXPECT_EQ(LoadLibrary("NoSuchPlugin.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), ErrorModNotFound);
+}
+
+TEST(DynamicLibrary, FileThatIsNoLibraryIsBadFormat)
+{
+    std::string dir = TavTest::MakeTempDirectory();
+    TavTest::WriteFile(dir + "/Broken.so", "not an ELF file");
+    EXPECT_EQ(LoadLibrary((dir + "/Broken.dll").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ErrorBadExeFormat);
+    EXPECT_FALSE(LastLibraryErrorText().empty());
+}
+
+TEST(DynamicLibrary, SystemLibraryLoadsAndMissingSymbolIsProcNotFound)
+{
+    LibraryHandle libm = LoadLibrary("libm.so.6");
+    ASSERT_NE(libm, nullptr);
+    EXPECT_NE(GetProcAddress(libm, "cos"), nullptr);
+    EXPECT_EQ(GetProcAddress(libm, "NoSuchFunction"), nullptr);
+    EXPECT_EQ(GetLastError(), ErrorProcNotFound);
+    EXPECT_TRUE(FreeLibrary(libm));
+}
+
+TEST(SystemError, HresultFromWin32)
+{
+    EXPECT_EQ(HresultFromWin32(126), 0x8007007Eu);
+    EXPECT_EQ(HresultFromWin32(0x12345), 0x80072345u);
+    EXPECT_EQ(HresultFromWin32(0), 0u);
+    EXPECT_EQ(HresultFromWin32(0x80004005u), 0x80004005u);
+}
+
+TEST(SystemMessage, KnowsErrorsAndTheirHresultForms)
+{
+    std::string text;
+    ASSERT_TRUE(FindSystemMessage(126, text));
+    EXPECT_EQ(text, "The specified module could not be found.\n");
+    ASSERT_TRUE(FindSystemMessage(0x8007007Fu, text));
+    EXPECT_EQ(text, "The specified procedure could not be found.\n");
+    EXPECT_FALSE(FindSystemMessage(0x12345678u, text));
+}
+
+TEST(MessageCatalog, ParsesCodesEscapesAndSkipsMalformedLines)
+{
+    auto catalog = MessageCatalog::Parse("# comment\n"
+                                         "0xCEF00001 %s\r\n"
+                                         "0xCEF00002 Line one\\nline two\\tend \\\\ x\n"
+                                         "\n"
+                                         "CEF00003 no prefix\n"
+                                         "0xZZ bad\n"
+                                         "0xCEF00004\n");
+    ASSERT_NE(catalog, nullptr);
+    EXPECT_EQ(catalog->Size(), 3u);
+    EXPECT_EQ(catalog->MalformedLines(), 2);
+    ASSERT_NE(catalog->Find(0xCEF00001), nullptr);
+    EXPECT_EQ(*catalog->Find(0xCEF00001), "%s");
+    EXPECT_EQ(*catalog->Find(0xCEF00002), "Line one\nline two\tend \\ x");
+    EXPECT_EQ(*catalog->Find(0xCEF00004), "");
+    EXPECT_EQ(catalog->Find(0xCEF00003), nullptr);
+}
+
+TEST(MessageCatalog, ResourceNamesMapToCatalogFiles)
+{
+    auto paths = MessageCatalog::CandidatePaths("TavCommonError.dll");
+    ASSERT_FALSE(paths.empty());
+    EXPECT_EQ(paths.front(), ExecutableDirectory() + "/TavCommonError.msg");
+    EXPECT_EQ(paths.back(), "TavCommonError.msg");
+    EXPECT_EQ(MessageCatalog::Load("NoSuchCatalog.dll"), nullptr);
+}
