@@ -3,7 +3,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
-#include <type_traits>
+
+#include "Common/MessageInserts.h"
 
 namespace Tav {
 
@@ -43,12 +44,9 @@ std::string LoadMessage(const char* messageFile, uint32_t code, va_list argument
 std::string LoadMessage(const char* messageFile, uint32_t code, ...);
 
 namespace Detail {
-// Catalog texts are printf formats, so only what C varargs carry safely may be
-// passed as inserts: no std::string, no class objects.
-template <typename T>
-inline constexpr bool IsInsertArgument =
-    std::is_arithmetic_v<std::decay_t<T>> || std::is_pointer_v<std::decay_t<T>> ||
-    std::is_enum_v<std::decay_t<T>>;
+// LoadMessage for inserts of known kinds: a catalog text whose conversions do
+// not fit them is returned unformatted.
+std::string LoadCheckedMessage(const char* messageFile, uint32_t code, const InsertKind* kinds, size_t count, ...);
 }
 
 template <class ResourceName>
@@ -58,10 +56,10 @@ public:
 
     template <typename... Args>
     CExceptionDerivation(uint32_t code, int line, const char* file, Args... args)
-        : CException(code, line, file, LoadMessage(ResourceName::GetName(), code, args...))
+        : CException(code, line, file,
+                     Detail::LoadCheckedMessage(ResourceName::GetName(), code, Detail::InsertKinds<Args...>::values,
+                                                Detail::InsertKinds<Args...>::count, args...))
     {
-        static_assert((Detail::IsInsertArgument<Args> && ...),
-                      "message inserts must be numbers or C strings");
     }
 };
 

@@ -81,6 +81,30 @@ std::string LoadMessage(const char* messageFile, uint32_t code, va_list argument
     }
 }
 
+std::string Detail::LoadCheckedMessage(const char* messageFile, uint32_t code, const InsertKind* kinds, size_t count,
+                                       ...)
+{
+    try {
+        if (!messageFile || !*messageFile)
+            return std::string();
+        auto catalog = Platform::MessageCatalog::Load(messageFile);
+        if (!catalog)
+            return FormatString("<message resource file %s could not be loaded>", messageFile);
+        const std::string* text = catalog->Find(code);
+        if (!text)
+            return std::string();
+        if (!FormatAccepts(text->c_str(), kinds, count))
+            return *text;
+        va_list arguments;
+        va_start(arguments, count);
+        std::string result = FormatString(text->c_str(), arguments);
+        va_end(arguments);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
+}
+
 std::string LoadMessage(const char* messageFile, uint32_t code, ...)
 {
     va_list arguments;
