@@ -20,6 +20,14 @@ std::unique_ptr<T> CreateHandle(int line, Args... args)
     return std::unique_ptr<T>(object);
 }
 
+// Locking a lock that was never created is a caller's fault; it must not
+// crash the program.
+void RequireCreated(bool created)
+{
+    if (!created)
+        throw CCommonException(0xCEF00000, __LINE__, "RWLock.cpp");
+}
+
 void Take(Platform::Mutex& mutex)
 {
     Platform::WaitForSingleObject(mutex, Platform::Infinite);
@@ -71,6 +79,7 @@ void CRWLock::Close()
 
 void CRWLock::LockShared()
 {
+    RequireCreated(created);
     Platform::WaitForMultipleObjects({noExclusive.get(), mutex.get()}, true, Platform::Infinite);
     ++sharedCount;
     token->Reset();
@@ -79,6 +88,7 @@ void CRWLock::LockShared()
 
 void CRWLock::LockExclusive()
 {
+    RequireCreated(created);
     Take(*mutex);
     ++exclusiveCount;
     noExclusive->Reset();
@@ -90,6 +100,7 @@ void CRWLock::LockExclusive()
 
 void CRWLock::Unlock()
 {
+    RequireCreated(created);
     Take(*mutex);
     if (sharedCount > 0) {
         if (--sharedCount == 0)
@@ -104,6 +115,7 @@ void CRWLock::Unlock()
 
 int CRWLock::GetSharedCount() const
 {
+    RequireCreated(created);
     Take(*mutex);
     int n = sharedCount;
     mutex->Release();
@@ -112,6 +124,7 @@ int CRWLock::GetSharedCount() const
 
 int CRWLock::GetExclusiveCount() const
 {
+    RequireCreated(created);
     Take(*mutex);
     int n = exclusiveCount;
     mutex->Release();

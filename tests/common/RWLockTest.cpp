@@ -1,3 +1,4 @@
+#include "Common/Exception.h"
 #include "Common/RWLock.h"
 #include "Platform/Event.h"
 #include "Platform/Thread.h"
@@ -104,6 +105,7 @@ TEST(RWLock, CreateAndCloseAreIdempotent)
 {
     CRWLock lock;
     EXPECT_FALSE(lock.IsCreated());
+    EXPECT_THROW(lock.LockShared(), CException) << "an uncreated lock must not crash";
     lock.Close();
     lock.Create();
     lock.Create();
