@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libpugixml-dev libtiff-dev
   openjdk-17-jdk
+  libxcb1-dev
   xvfb xauth
 )
 

@@ -4,6 +4,7 @@
 #include "Platform/SystemError.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -116,6 +117,14 @@ bool FreeLibrary(LibraryHandle library)
         return false;
     }
     return dlclose(library) == 0;
+}
+
+std::string GetLibraryPath(LibraryHandle library)
+{
+    struct link_map* map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
+        return std::string();
+    return map->l_name;
 }
 
 std::string LastLibraryErrorText()

@@ -95,6 +95,22 @@ bool Thread::SetCurrentPriority(ThreadPriority priority)
     return true;
 }
 
+int Thread::GetCurrentSchedulingValue()
+{
+    errno = 0;
+    int value = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    return errno == 0 ? value : 0;
+}
+
+bool Thread::SetCurrentSchedulingValue(int value)
+{
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), value) != 0) {
+        SetLastError(SystemErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
 ThreadPriority Thread::GetCurrentPriority()
 {
     return currentPriority;

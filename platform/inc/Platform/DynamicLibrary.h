@@ -25,6 +25,9 @@ LibraryHandle LoadLibrary(const char* name, LibrarySymbols symbols = LibrarySymb
 void* GetProcAddress(LibraryHandle library, const char* symbol);
 bool FreeLibrary(LibraryHandle library);
 
+// The file a loaded library was loaded from; empty if unknown.
+std::string GetLibraryPath(LibraryHandle library);
+
 // The file names tried for `name`, in order, before the loader's own search.
 std::vector<std::string> LibraryCandidates(const char* name);
 

@@ -40,6 +40,10 @@ public:
     // it; false (and nothing changed) otherwise.
     static bool SetCurrentPriority(ThreadPriority priority);
     static ThreadPriority GetCurrentPriority();
+    // The calling thread's raw scheduling value (its nice value), for code
+    // that must put back what a foreign library changed.
+    static int GetCurrentSchedulingValue();
+    static bool SetCurrentSchedulingValue(int value);
 
 private:
     struct State;
