@@ -10,20 +10,26 @@ import java.util.Deque;
  *
  * Writes run in the order given. A refresh runs after every write queued
  * before it, and any number of refresh requests made while one is waiting
- * become one.
+ * become one. Refreshes start at most once per interval: the host asks for
+ * one with every analysed frame, and reading every register at frame rate
+ * would keep the camera bus busy for no one to see.
  */
 final class RegisterWorker {
     private final String name;
     private final Runnable refresh;
+    private final long refreshIntervalNanos;
+    private long lastRefresh;
     private final Deque<Runnable> tasks = new ArrayDeque<>();
     private boolean refreshRequested;
     private boolean busy;
     private boolean stopping;
     private Thread thread;
 
-    RegisterWorker(String name, Runnable refresh) {
+    RegisterWorker(String name, Runnable refresh, long refreshIntervalMillis) {
         this.name = name;
         this.refresh = refresh;
+        this.refreshIntervalNanos = refreshIntervalMillis * 1_000_000L;
+        this.lastRefresh = System.nanoTime() - refreshIntervalNanos;
     }
 
     synchronized void submit(Runnable task) {
@@ -73,7 +79,7 @@ final class RegisterWorker {
             notifyAll();
             t = thread;
         }
-        if (t != null && t != Thread.currentThread()) {
+        if (t != null && t != Thread.currentThread() && timeoutMillis > 0) {
             try {
                 t.join(timeoutMillis);
             } catch (InterruptedException e) {
@@ -96,8 +102,16 @@ final class RegisterWorker {
         while (true) {
             Runnable task;
             synchronized (this) {
-                while (!stopping && tasks.isEmpty() && !refreshRequested)
-                    waitQuietly();
+                while (!stopping && tasks.isEmpty()) {
+                    if (!refreshRequested) {
+                        waitQuietly(0);
+                        continue;
+                    }
+                    long untilRefresh = lastRefresh + refreshIntervalNanos - System.nanoTime();
+                    if (untilRefresh <= 0)
+                        break;
+                    waitQuietly(untilRefresh);
+                }
                 if (stopping) {
                     if (thread == Thread.currentThread())
                         thread = null;
@@ -108,6 +122,7 @@ final class RegisterWorker {
                     task = tasks.poll();
                 } else {
                     refreshRequested = false;
+                    lastRefresh = System.nanoTime();
                     task = refresh;
                 }
                 busy = true;
@@ -125,9 +140,13 @@ final class RegisterWorker {
         }
     }
 
-    private void waitQuietly() {
+    /** Waits for a notification, or at most the given time when it is positive. */
+    private void waitQuietly(long nanos) {
         try {
-            wait();
+            if (nanos > 0)
+                wait(Math.max(1, nanos / 1_000_000L));
+            else
+                wait();
         } catch (InterruptedException e) {
             // Only stop() ends the thread.
         }

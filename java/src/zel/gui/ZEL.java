@@ -50,6 +50,8 @@ public class ZEL extends JFrame {
 
     /** The longest a host thread waits for the Swing thread or for a register call in flight. */
     static final long HOST_WAIT_MILLIS = 2000;
+    /** Shortest time between two readings of every register. */
+    static final long REFRESH_INTERVAL_MILLIS = 200;
 
     private static volatile ZEL instance;
     private static volatile LongFunction<RegisterBackend> backendFactory = NativeRegisterBackend::new;
@@ -75,7 +77,8 @@ public class ZEL extends JFrame {
     }
 
     private final transient AtomicReference<Session> session = new AtomicReference<>();
-    private final transient RegisterWorker worker = new RegisterWorker("zel-registers", this::readAll);
+    private final transient RegisterWorker worker = new RegisterWorker("zel-registers", this::readAll,
+                                                                            REFRESH_INTERVAL_MILLIS);
     private final JTabbedPane tabs = new JTabbedPane();
     private final JLabel status = new JLabel();
     // Swing thread only.
@@ -113,7 +116,7 @@ public class ZEL extends JFrame {
         updateStatus();
         // pack() gives the frame its native window now, so the host finds it before the first "show".
         pack();
-        setSize(new Dimension(560, 680));
+        setSize(new Dimension(600, 720));
         setLocationByPlatform(true);
     }
 
@@ -359,9 +362,7 @@ public class ZEL extends JFrame {
             RegisterPage page = new RegisterPage(p, editor);
             pages.add(page);
             page.fields.forEach(f -> f.setConnected(true));
-            JScrollPane scroll = new JScrollPane(page);
-            scroll.getVerticalScrollBar().setUnitIncrement(16);
-            tabs.addTab(p.title(), scroll);
+            tabs.addTab(p.title(), new JScrollPane(page));
         }
         setTitle(s.config.title);
         shownSession = s;

@@ -147,6 +147,12 @@ public class ConcurrencyTest extends GuiFixture {
         });
         gui.Refresh();
         await(inRead, "a read started");
+        // Queued behind the hanging read; after Detach it must not reach the host.
+        EventQueue.invokeAndWait(() -> {
+            JTextField field = ((RegisterField.TextField) gui.findField("Width")).textField();
+            field.setText("256");
+            field.postActionEvent();
+        });
         AtomicInteger detachEnded = new AtomicInteger();
         AtomicReference<Throwable> failure = new AtomicReference<>();
         Thread disconnector = host("disconnector", () -> {
@@ -162,5 +168,7 @@ public class ConcurrencyTest extends GuiFixture {
         Check.isTrue(readEnded.get() > 0 && readEnded.get() < detachEnded.get(),
                      "the read ended before Detach returned");
         backend.onRead(null);
+        idle();
+        Check.equal(0, backend.writes().size());
     }
 }

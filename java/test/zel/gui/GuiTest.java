@@ -69,6 +69,32 @@ public class GuiTest extends GuiFixture {
         Check.equal(0, backend.writes().size());
     }
 
+    public void testARefreshDoesNotOverwriteWhatTheUserIsTyping() throws Exception {
+        FakeBackend backend = standardBackend();
+        attach(backend, CONFIG);
+        gui.show();
+        javax.swing.JTextField field = edt(() -> ((RegisterField.TextField) gui.findField("Width")).textField());
+        for (int i = 0; i < 200 && !edt(field::isFocusOwner); i++)
+            edt(field::requestFocusInWindow);
+        Check.isTrue(edt(field::isFocusOwner), "the width field has the focus");
+        edt(() -> {
+            field.setText("77");
+            return null;
+        });
+        backend.setInt(1025, 4, 1000, 4);
+        gui.Refresh();
+        idle();
+        Check.equal("77", text("Width"));
+        // Escape brings back the value last read.
+        edt(() -> {
+            field.getActionMap().get("revert").actionPerformed(null);
+            return null;
+        });
+        Check.equal("1000", text("Width"));
+        gui.dispose();
+        Check.equal(0, backend.writes().size());
+    }
+
     public void testAWriteIsFollowedByReadingBackWhatTheModuleKept() throws Exception {
         FakeBackend backend = new FakeBackend() {
             @Override

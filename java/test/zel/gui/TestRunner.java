@@ -20,7 +20,7 @@ public final class TestRunner {
     private static final long TIME_LIMIT_MILLIS = 60_000;
 
     private static final Class<?>[] CLASSES = {
-        RegisterTest.class, ConfigFileTest.class, ContractTest.class, GuiTest.class, ConcurrencyTest.class,
+        RegisterTest.class, ConfigFileTest.class, RegisterWorkerTest.class, ContractTest.class, GuiTest.class, ConcurrencyTest.class,
     };
 
     public static void main(String[] args) throws Exception {
