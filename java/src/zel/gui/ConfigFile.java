@@ -120,41 +120,7 @@ final class ConfigFile {
     private static final Set<String> GROUP_ATTRIBUTES = Set.of("title");
     private static final Set<String> OPTION_ATTRIBUTES = Set.of("value", "label");
     private static final Set<String> REGISTER_ATTRIBUTES = Set.of(
-        "port", "address", "type", "length", "access", "label", "unit", "format", "signed", "value");
-
-    /** A register whose options are still being read. */
-    private static final class PendingRegister {
-        final int port;
-        final long address;
-        final Register.Type type;
-        final int length;
-        final Register.Access access;
-        final String label;
-        final String unit;
-        final String format;
-        final boolean signed;
-        final long commandValue;
-        final List<Register.Option> options = new ArrayList<>();
-
-        PendingRegister(int port, long address, Register.Type type, int length, Register.Access access,
-                        String label, String unit, String format, boolean signed, long commandValue) {
-            this.port = port;
-            this.address = address;
-            this.type = type;
-            this.length = length;
-            this.access = access;
-            this.label = label;
-            this.unit = unit;
-            this.format = format;
-            this.signed = signed;
-            this.commandValue = commandValue;
-        }
-
-        Register build() {
-            return new Register(port, address, type, length, access, label, unit, format, signed, commandValue,
-                                options);
-        }
-    }
+        "port", "address", "type", "length", "access", "label", "unit", "format", "signed", "value", "browse");
 
     private static final class Handler extends DefaultHandler {
         private final String sourceName;
@@ -167,7 +133,9 @@ final class ConfigFile {
         private List<Group> groups;
         private String groupTitle;
         private List<Register> groupRegisters;
-        private PendingRegister register;
+        private Register register;
+        /** The options of the enum register being read; the register sees them through a view. */
+        private List<Register.Option> options;
 
         Handler(String sourceName) {
             this.sourceName = sourceName;
@@ -225,12 +193,13 @@ final class ConfigFile {
             stack.remove(stack.size() - 1);
             switch (qName) {
                 case "register":
-                    if (register.type == Register.Type.ENUM && register.options.isEmpty())
+                    if (register.type == Register.Type.ENUM && options.isEmpty())
                         throw error("enum register \"" + register.label + "\" has no <option>");
                     if (groupRegisters == null)
                         groupRegisters = new ArrayList<>();
-                    groupRegisters.add(register.build());
+                    groupRegisters.add(register);
                     register = null;
+                    options = null;
                     break;
                 case "group":
                     if (groupRegisters == null || groupRegisters.isEmpty())
@@ -263,7 +232,7 @@ final class ConfigFile {
             groupRegisters = null;
         }
 
-        private PendingRegister register(Attributes a) throws SAXException {
+        private Register register(Attributes a) throws SAXException {
             String label = required(a, "label");
             String typeName = required(a, "type");
             Register.Type type = TYPES.get(typeName);
@@ -311,11 +280,17 @@ final class ConfigFile {
             if (valueText != null && type != Register.Type.COMMAND)
                 throw error("value is for command registers only");
             long commandValue = valueText == null ? 1 : number(a, "value", valueText);
-            PendingRegister pending = new PendingRegister(port, address, type, length, access, label,
-                                                          optional(a, "unit", ""), format, signed, commandValue);
+
+            String browse = a.getValue("browse");
+            if (browse != null && (type != Register.Type.STRING || !browse.equals("open") && !browse.equals("save")))
+                throw error("browse is \"open\" or \"save\", for string registers only");
+
+            options = new ArrayList<>();
+            Register r = new Register(port, address, type, length, access, label, optional(a, "unit", ""), format,
+                                      signed, commandValue, browse, options);
             if (type == Register.Type.COMMAND)
-                fits(pending, commandValue);
-            return pending;
+                fits(r, commandValue);
+            return r;
         }
 
         private void option(Attributes a) throws SAXException {
@@ -323,15 +298,15 @@ final class ConfigFile {
                 throw error("<option> belongs to enum registers only");
             long value = number(a, "value", required(a, "value"));
             fits(register, value);
-            for (Register.Option o : register.options)
+            for (Register.Option o : options)
                 if (o.value() == value)
                     throw error("option value " + value + " appears twice");
-            register.options.add(new Register.Option(value, required(a, "label")));
+            options.add(new Register.Option(value, required(a, "label")));
         }
 
-        private void fits(PendingRegister r, long value) throws SAXException {
+        private void fits(Register r, long value) throws SAXException {
             try {
-                r.build().encode(value);
+                r.encode(value);
             } catch (IllegalArgumentException e) {
                 throw error("value " + value + " does not fit register \"" + r.label + "\": " + e.getMessage());
             }

@@ -3,6 +3,7 @@ package zel.gui;
 import java.math.BigDecimal;
 import java.math.MathContext;
 import java.nio.charset.StandardCharsets;
+import java.util.Collections;
 import java.util.List;
 import java.util.Locale;
 
@@ -35,10 +36,13 @@ final class Register {
     final boolean signed;
     /** What a command writes. */
     final long commandValue;
+    /** For string registers holding a file name: "open" or "save" offers a file chooser; else null. */
+    final String browse;
     final List<Option> options;
 
+    /** The options list is the caller's, seen through a read-only view. */
     Register(int port, long address, Type type, int length, Access access, String label, String unit,
-             String format, boolean signed, long commandValue, List<Option> options) {
+             String format, boolean signed, long commandValue, String browse, List<Option> options) {
         this.port = port;
         this.address = address;
         this.type = type;
@@ -49,7 +53,8 @@ final class Register {
         this.format = format;
         this.signed = signed;
         this.commandValue = commandValue;
-        this.options = List.copyOf(options);
+        this.browse = browse;
+        this.options = Collections.unmodifiableList(options);
     }
 
     boolean readable() {

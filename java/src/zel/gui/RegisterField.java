@@ -1,15 +1,19 @@
 package zel.gui;
 
+import java.awt.BorderLayout;
 import java.awt.Color;
 import java.awt.event.FocusAdapter;
 import java.awt.event.FocusEvent;
 import java.awt.event.KeyEvent;
+import java.io.File;
 import javax.swing.AbstractAction;
 import javax.swing.JButton;
 import javax.swing.JCheckBox;
 import javax.swing.JComboBox;
 import javax.swing.JComponent;
+import javax.swing.JFileChooser;
 import javax.swing.JLabel;
+import javax.swing.JPanel;
 import javax.swing.JTextField;
 import javax.swing.KeyStroke;
 import javax.swing.UIManager;
@@ -73,7 +77,12 @@ abstract class RegisterField {
     /** Disconnected fields keep their last value but take no input. */
     void setConnected(boolean connected) {
         this.connected = connected;
-        component().setEnabled(connected && (register.writable() || this instanceof TextField));
+        component().setEnabled(connected && (register.writable() || !disabledWhenReadOnly()));
+    }
+
+    /** Read-only text stays selectable for copying. */
+    protected boolean disabledWhenReadOnly() {
+        return true;
     }
 
     boolean isConnected() {
@@ -84,12 +93,26 @@ abstract class RegisterField {
 
     static final class TextField extends RegisterField {
         private final JTextField field = new JTextField(16);
+        private final JButton browseButton;
+        private final JComponent component;
         private String shown = "";
         private boolean dirty;
 
         TextField(Register register, Editor editor) {
             super(register, editor);
             field.setEditable(register.writable());
+            if (register.browse != null) {
+                browseButton = new JButton("Browse...");
+                browseButton.addActionListener(e -> browse());
+                JPanel panel = new JPanel(new BorderLayout(4, 0));
+                panel.setOpaque(false);
+                panel.add(field, BorderLayout.CENTER);
+                panel.add(browseButton, BorderLayout.EAST);
+                component = panel;
+            } else {
+                browseButton = null;
+                component = field;
+            }
             field.addActionListener(e -> commit());
             field.addFocusListener(new FocusAdapter() {
                 @Override
@@ -125,11 +148,35 @@ abstract class RegisterField {
 
         @Override
         JComponent component() {
-            return field;
+            return component;
         }
 
         JTextField textField() {
             return field;
+        }
+
+        @Override
+        protected boolean disabledWhenReadOnly() {
+            return false;
+        }
+
+        @Override
+        void setConnected(boolean connected) {
+            super.setConnected(connected);
+            field.setEnabled(connected);
+            if (browseButton != null)
+                browseButton.setEnabled(connected && register.writable());
+        }
+
+        private void browse() {
+            JFileChooser chooser = new JFileChooser();
+            if (!field.getText().isEmpty())
+                chooser.setSelectedFile(new File(field.getText()));
+            int answer = register.browse.equals("save") ? chooser.showSaveDialog(field) : chooser.showOpenDialog(field);
+            if (answer == JFileChooser.APPROVE_OPTION) {
+                field.setText(chooser.getSelectedFile().getPath());
+                commit();
+            }
         }
 
         @Override
