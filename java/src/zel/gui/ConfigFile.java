@@ -149,6 +149,8 @@ final class ConfigFile {
         ConfigFile result() throws ConfigException {
             if (title == null)
                 throw new ConfigException(sourceName + ": no <configuration> element");
+            if (pages.isEmpty())
+                throw new ConfigException(sourceName + ": the configuration has no <page>");
             return new ConfigFile(title, pages);
         }
 

@@ -74,6 +74,7 @@ public class ConfigFileTest {
         Check.contains(Check.fails(ConfigException.class, () -> parse(
             "<configuration><page title='P'><register address='1' type='int' label='X'/></page></configuration>")),
                        "has no port");
+        Check.contains(Check.fails(ConfigException.class, () -> parse("<configuration/>")), "has no <page>");
         // No DTD, so no entity can pull in another file.
         Check.contains(Check.fails(ConfigException.class, () -> parse(
             "<!DOCTYPE configuration [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><configuration title='&x;'/>")),
