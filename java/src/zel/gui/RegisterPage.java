@@ -21,12 +21,10 @@ import javax.swing.Scrollable;
 final class RegisterPage extends JPanel implements Scrollable {
     private static final long serialVersionUID = 1L;
 
-    final String title;
     final transient List<RegisterField> fields = new ArrayList<>();
 
     RegisterPage(ConfigFile.Page page, RegisterField.Editor editor) {
         super(new GridBagLayout());
-        title = page.title();
         setBorder(BorderFactory.createEmptyBorder(6, 6, 6, 6));
         int row = 0;
         for (ConfigFile.Group group : page.groups()) {
