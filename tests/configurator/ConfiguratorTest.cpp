@@ -20,7 +20,7 @@ JavaVM* Vm()
 {
     static CJvmLoader* loader = [] {
         auto* l = new CJvmLoader;
-        EXPECT_TRUE(l->CreateJavaVM(TAV_TEST_JAR));
+        EXPECT_TRUE(l->CreateJavaVM(std::string(TAV_TEST_JAR) + ";" + TAV_ZEL_JAR));
         return l;
     }();
     return loader->GetJavaVM();
@@ -211,4 +211,18 @@ TEST_F(Configurator, DetachFromAnotherThread)
     ASSERT_TRUE(disconnector.Join(10000));
     EXPECT_FALSE(failed);
     EXPECT_NE(Calls().find("Attach cfg.xml\nDetach\n"), std::string::npos);
+}
+
+TEST_F(Configurator, HostsTheBundledGui)
+{
+    CConfigurator c(Vm(), "zel/gui/ZEL", RuntimeDirectory());
+    c.Initialize("Configurator", nullptr);
+    EXPECT_NE(c.GetWindow(), 0u);
+    c.Show();
+    EXPECT_TRUE(Eventually([&] { return c.IsVisible(); }));
+    c.Attach(TAV_ZEL_CONFIG);
+    c.Detach();
+    c.Hide();
+    EXPECT_TRUE(Eventually([&] { return !c.IsVisible(); }));
+    c.Deinitialize();
 }
