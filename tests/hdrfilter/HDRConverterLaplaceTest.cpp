@@ -205,8 +205,9 @@ TEST(HDRConverterLaplace, RefusesUnsupportedTypesAndSizes)
 
     std::vector<uint16_t> image(64, 1000);
     std::vector<uint8_t> out(64, 0xEE);
+    const int32_t mono16 = HDRPixelType::Mono16;
     EXPECT_FALSE(converter.Convert(image.data(), out.data(), 8, 8, 16, 8, HDRPixelType::Raw16, 16));
-    EXPECT_FALSE(converter.Convert(image.data(), out.data(), 0, 8, 16, 8, HDRPixelType::Mono16, 16));
-    EXPECT_FALSE(converter.Convert(image.data(), out.data(), 8, 8, 15, 8, HDRPixelType::Mono16, 16));
+    EXPECT_FALSE(converter.Convert(image.data(), out.data(), 0, 8, 16, 8, mono16, 16));
+    EXPECT_FALSE(converter.Convert(image.data(), out.data(), 8, 8, 15, 8, mono16, 16));
     EXPECT_EQ(out, std::vector<uint8_t>(64, 0xEE));
 }

@@ -1,4 +1,5 @@
 #include "HDRConverterGamma.h"
+#include "HDRConverterLaplace.h"
 #include "HDRConverterTonemap.h"
 #include "HDRConverterTruncate.h"
 #include "HDRTestImages.h"
@@ -66,8 +67,10 @@ TEST(HDRConverterTruncate, KeepsTheTopEightOfTheStatedBits)
     EXPECT_EQ(ConvertAll(converter, image, 2, 2, Mono16, 16), (Bytes{0x0F, 0x01, 0xFF, 0x80}));
     EXPECT_EQ(ConvertAll(converter, image, 4, 1, 200, 8), (Bytes{0xFF, 0x23, 0xFF, 0x01}));
     // No stated depth means 16 bits; depths below 8 keep the low byte.
-    EXPECT_EQ(ConvertAll(converter, image, 2, 2, Mono16, 0), ConvertAll(converter, image, 2, 2, Mono16, 16));
-    EXPECT_EQ(ConvertAll(converter, image, 2, 2, Mono16, 4), ConvertAll(converter, image, 2, 2, Mono16, 8));
+    EXPECT_EQ(ConvertAll(converter, image, 4, 1, Mono16, 0),
+              ConvertAll(converter, image, 4, 1, Mono16, 16));
+    EXPECT_EQ(ConvertAll(converter, image, 4, 1, Mono16, 4),
+              ConvertAll(converter, image, 4, 1, Mono16, 8));
 }
 
 TEST(HDRConverterTonemap, RampSpreadsEvenlyOverAllLevels)
@@ -131,7 +134,7 @@ TEST(HDRConverterGamma, TableFollowsGammaAndFullRangeMapsThroughIt)
     converter.SetGamma(0.5);
     const auto& table = converter.GetGammaTable();
     for (int i : {0, 1, 100, 16384, 40000, 65535})
-        EXPECT_EQ(table[i], static_cast<int>(std::floor(255.0 * std::sqrt(i / 65535.0) + 0.5))) << i;
+        EXPECT_EQ(table[i], int(std::floor(255.0 * std::sqrt(i / 65535.0) + 0.5))) << i;
 
     const std::vector<uint16_t> image{0, 65535, 16384, 100, 40000, 1};
     const std::vector<uint8_t> out = ConvertAll(converter, image, 3, 2, Mono16);
@@ -148,7 +151,8 @@ TEST(HDRConverterGamma, TableFollowsGammaAndFullRangeMapsThroughIt)
 TEST(HDRConverterGamma, CodedSamplesUseTheirLinearValueOverTheFull32Bits)
 {
     CHDRConverterGamma converter;
-    const std::vector<uint16_t> image{Sample(0, 0), Sample(23, 255), Sample(22, 255), Sample(31, 255)};
+    const std::vector<uint16_t> image{Sample(0, 0), Sample(23, 255), Sample(22, 255),
+                                      Sample(31, 255)};
     const std::vector<uint8_t> out = ConvertAll(converter, image, 4, 1, Code);
     // 255 << 31 wraps to the most negative value and becomes the minimum.
     EXPECT_EQ(out[3], 0);
@@ -164,8 +168,9 @@ TEST(HDRConverters, LinePitchesAreHonouredAndChecked)
     const std::vector<uint16_t> tight{100, 200, 300, 400, 500, 600};
     CHDRConverterTonemap tonemap;
     CHDRConverterGamma gamma;
-    for (CHDRConverterBase* converter : {static_cast<CHDRConverterBase*>(&tonemap),
-                                         static_cast<CHDRConverterBase*>(&gamma)}) {
+    CHDRConverterLaplace laplace;
+    const std::initializer_list<CHDRConverterBase*> converters{&tonemap, &gamma, &laplace};
+    for (CHDRConverterBase* converter : converters) {
         std::vector<uint8_t> out(10, 0xEE);
         ASSERT_TRUE(converter->Convert(padded.data(), out.data(), 3, 2, 8, 5, Mono16, 16));
         const std::vector<uint8_t> expected = ConvertAll(*converter, tight, 3, 2, Mono16);
@@ -177,5 +182,6 @@ TEST(HDRConverters, LinePitchesAreHonouredAndChecked)
         EXPECT_FALSE(converter->Convert(padded.data(), out.data(), 3, 2, 7, 5, Mono16, 16));
         EXPECT_FALSE(converter->Convert(padded.data(), out.data(), 3, 2, 4, 5, Mono16, 16));
         EXPECT_FALSE(converter->Convert(padded.data(), out.data(), 3, 2, 8, 2, Mono16, 16));
+        EXPECT_FALSE(converter->Convert(nullptr, out.data(), 3, 2, 8, 5, Mono16, 16));
     }
 }

@@ -87,7 +87,8 @@ TEST(HDRFilterAux, GreyPalettesMapEveryPixelWithPitches)
     }
     for (int32_t other : {0, 3, -1})
         for (int v : {0, 17, 255})
-            EXPECT_EQ(GetHDRPalette(other)[v], (std::array<uint8_t, 3>{uint8_t(v), uint8_t(v), uint8_t(v)}));
+            EXPECT_EQ(GetHDRPalette(other)[v], (HDRPalette::value_type{uint8_t(v), uint8_t(v),
+                                                                       uint8_t(v)}));
 }
 
 TEST(HDRFilterAux, SelectionAndPixelTypes)

@@ -27,12 +27,17 @@ bool CHDRConverterBase::EnsureSize(int32_t width, int32_t height)
     return Init(width, height);
 }
 
-bool CHDRConverterBase::IsValidGeometry(int32_t width, int32_t height, int32_t sourcePitch,
-                                        int32_t targetPitch)
+bool CHDRConverterBase::IsValidImage(const uint16_t* source, const uint8_t* target,
+                                     int32_t width, int32_t height, int32_t sourcePitch,
+                                     int32_t targetPitch)
 {
     if (width < 0 || height < 0)
         return false;
-    if (height <= 1)
+    if (width == 0 || height == 0)
+        return true;
+    if (!source || !target)
+        return false;
+    if (height == 1)
         return true;
     return sourcePitch % 2 == 0 && sourcePitch / 2 >= width && targetPitch >= width;
 }

@@ -47,10 +47,11 @@ public:
 protected:
     // Runs Init when the size differs from the stored one.
     bool EnsureSize(int32_t width, int32_t height);
-    // Sizes are non-negative and the pitches hold a whole line of
-    // 16-bit-aligned source samples and of target bytes.
-    static bool IsValidGeometry(int32_t width, int32_t height, int32_t sourcePitch,
-                                int32_t targetPitch);
+    // Sizes are non-negative, a non-empty image has both buffers, and the
+    // pitches hold a whole line of 16-bit-aligned source samples and of
+    // target bytes.
+    static bool IsValidImage(const uint16_t* source, const uint8_t* target, int32_t width,
+                             int32_t height, int32_t sourcePitch, int32_t targetPitch);
 
     static const uint16_t* SourceRow(const uint16_t* source, int32_t pitch, int32_t y)
     {

@@ -38,7 +38,7 @@ bool CHDRConverterGamma::Convert(const uint16_t* source, uint8_t* target, int32_
     const bool isCode = pixelType == HDRPixelType::ExponentMantissa;
     if (pixelType != HDRPixelType::Mono16 && !isCode)
         return false;
-    if (!IsValidGeometry(width, height, sourcePitch, targetPitch))
+    if (!IsValidImage(source, target, width, height, sourcePitch, targetPitch))
         return false;
     if (!EnsureSize(width, height))
         return false;
@@ -88,7 +88,8 @@ bool CHDRConverterGamma::Convert(const uint16_t* source, uint8_t* target, int32_
         const uint16_t* in = SourceRow(source, sourcePitch, y);
         uint8_t* out = TargetRow(target, targetPitch, y);
         for (int32_t x = 0; x < width; ++x) {
-            const double index = static_cast<double>(static_cast<int64_t>(linear[in[x]]) - low) * scale;
+            const int64_t offset = static_cast<int64_t>(linear[in[x]]) - low;
+            const double index = static_cast<double>(offset) * scale;
             out[x] = gammaTable[std::min(static_cast<int32_t>(index), TableSize - 1)];
         }
     }

@@ -42,7 +42,9 @@ void Reduce(const int32_t* fine, int32_t fineWidth, int32_t fineHeight, int32_t*
             out[coarseWidth - 1] = (v[fineWidth - 3] + 3 * v[fineWidth - 2]) >> 4;
     }
 
-    auto fineAt = [&](int32_t x, int32_t y) { return fine[static_cast<size_t>(y) * fineWidth + x]; };
+    auto fineAt = [&](int32_t x, int32_t y) {
+        return fine[static_cast<size_t>(y) * fineWidth + x];
+    };
     auto corner = [&](int32_t x, int32_t y, int32_t inwardX, int32_t inwardY) {
         return (9 * fineAt(x, y) + 3 * fineAt(x + inwardX, y) + 3 * fineAt(x, y + inwardY) +
                 fineAt(x + inwardX, y + inwardY)) >>
@@ -95,6 +97,14 @@ void Expand(const int32_t* coarse, int32_t coarseWidth, int32_t coarseHeight, in
     }
 }
 
+// sign(c) * gain * round(ln |c|); log[0] is 0, so 0 stays 0.
+inline int32_t CompressValue(int32_t c, int32_t gain, const int32_t* log)
+{
+    const int32_t magnitude = std::min(c < 0 ? -c : c, CHDRConverterBase::TableSize - 1);
+    const int32_t compressed = gain * log[magnitude];
+    return c < 0 ? -compressed : compressed;
+}
+
 } // namespace
 
 CHDRConverterLaplace::CHDRConverterLaplace()
@@ -125,9 +135,8 @@ bool CHDRConverterLaplace::Init(int32_t width, int32_t height)
             fresh[i].reset(new (std::nothrow) int32_t[count]);
             allocated = fresh[i] != nullptr;
         }
-        std::unique_ptr<int32_t[]> lines(allocated ? new (std::nothrow) int32_t[2 * static_cast<size_t>(width)]
-                                                   : nullptr);
-        if (!lines)
+        std::unique_ptr<int32_t[]> lines(new (std::nothrow) int32_t[2 * static_cast<size_t>(width)]);
+        if (!allocated || !lines)
             throw CCommonException(0xCEF0000A, 238, "HDRConverterLaplace.cpp");
         for (int32_t i = 0; i < LevelCount; ++i)
             levels[i] = std::move(fresh[i]);
@@ -140,8 +149,12 @@ bool CHDRConverterLaplace::Init(int32_t width, int32_t height)
         return false;
     if (!monoCodeTable) {
         std::unique_ptr<int32_t[]> table(new (std::nothrow) int32_t[TableSize]);
-        if (!table)
+        if (!table) {
+            // Forget the size so that the next frame runs Init again.
+            this->width = 0;
+            this->height = 0;
             throw CCommonException(0xCEF0000A, __LINE__, "HDRConverterLaplace.cpp");
+        }
         // Halve the sample until it fits a mantissa byte; the halvings are the exponent.
         for (int32_t s = 0; s < TableSize; ++s) {
             int32_t exponent = 0;
@@ -160,12 +173,8 @@ bool CHDRConverterLaplace::Init(int32_t width, int32_t height)
 void CHDRConverterLaplace::Compress(int32_t* values, size_t count, int32_t gain) const
 {
     const int32_t* log = logTable.get();
-    for (size_t i = 0; i < count; ++i) {
-        const int32_t c = values[i];
-        const int32_t magnitude = std::min(c < 0 ? -c : c, TableSize - 1);
-        const int32_t compressed = gain * log[magnitude];
-        values[i] = c < 0 ? -compressed : compressed;
-    }
+    for (size_t i = 0; i < count; ++i)
+        values[i] = CompressValue(values[i], gain, log);
 }
 
 void CHDRConverterLaplace::Decompose(int32_t level)
@@ -182,12 +191,8 @@ void CHDRConverterLaplace::Decompose(int32_t level)
     const int32_t gain = levelGain[level - 1];
     Expand(coarse, LevelWidth(level), LevelHeight(level), fine, sums, expanded,
            [&](int32_t* __restrict line, const int32_t* __restrict e) {
-               for (int32_t x = 0; x < fineWidth; ++x) {
-                   const int32_t c = line[x] - e[x];
-                   const int32_t magnitude = std::min(c < 0 ? -c : c, TableSize - 1);
-                   const int32_t compressed = gain * log[magnitude];
-                   line[x] = c < 0 ? -compressed : compressed;
-               }
+               for (int32_t x = 0; x < fineWidth; ++x)
+                   line[x] = CompressValue(line[x] - e[x], gain, log);
            });
 }
 
@@ -276,7 +281,7 @@ bool CHDRConverterLaplace::Convert(const uint16_t* source, uint8_t* target, int3
     const bool isCode = pixelType == HDRPixelType::ExponentMantissa;
     if (pixelType != HDRPixelType::Mono16 && !isCode)
         return false;
-    if (!IsValidGeometry(width, height, sourcePitch, targetPitch))
+    if (!IsValidImage(source, target, width, height, sourcePitch, targetPitch))
         return false;
     const int32_t paddedWidth = PaddedSize(width);
     const int32_t paddedHeight = PaddedSize(height);

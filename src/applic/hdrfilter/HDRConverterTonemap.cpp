@@ -29,7 +29,7 @@ bool CHDRConverterTonemap::Convert(const uint16_t* source, uint8_t* target, int3
     const bool isCode = pixelType == HDRPixelType::ExponentMantissa;
     if (pixelType != HDRPixelType::Mono16 && !isCode)
         return false;
-    if (!IsValidGeometry(width, height, sourcePitch, targetPitch))
+    if (!IsValidImage(source, target, width, height, sourcePitch, targetPitch))
         return false;
     if (!EnsureSize(width, height))
         return false;

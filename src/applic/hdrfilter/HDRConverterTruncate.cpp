@@ -20,7 +20,7 @@ bool CHDRConverterTruncate::Convert(const uint16_t* source, uint8_t* target, int
                                     int32_t height, int32_t sourcePitch, int32_t targetPitch,
                                     int32_t pixelType, int32_t bitDepth)
 {
-    if (width < 0 || height < 0)
+    if (width < 0 || height < 0 || (width > 0 && height > 0 && (!source || !target)))
         return false;
     if (!EnsureSize(width, height))
         return false;
