@@ -25,8 +25,8 @@ void CHDRConverterGamma::BuildGammaTable()
     const double top = std::pow(65535.0, gamma);
     for (int32_t i = 0; i < TableSize; ++i) {
         const double v = std::floor(255.0 * std::pow(static_cast<double>(i), gamma) / top + 0.5);
-        // Gammas of 0 or below give values outside 0..255 (and NaN); keep
-        // every entry a valid byte.
+        // Negative gammas give values above 255, a NaN gamma NaN; keep every
+        // entry a valid byte.
         gammaTable[i] = v >= 0.0 ? static_cast<uint8_t>(std::min(v, 255.0)) : 0;
     }
 }

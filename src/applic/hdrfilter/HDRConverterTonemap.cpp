@@ -61,10 +61,9 @@ bool CHDRConverterTonemap::Convert(const uint16_t* source, uint8_t* target, int3
     const double total = static_cast<double>(count);
     uint32_t below = 0;
     for (int32_t v = 0; v < TableSize; ++v) {
-        const uint32_t n = histogram[v];
         mapping[v] = static_cast<uint8_t>(
             static_cast<uint32_t>(static_cast<double>(levels) * below / total));
-        below += n;
+        below += histogram[v];
     }
 
     for (int32_t y = 0; y < height; ++y) {
