@@ -44,6 +44,7 @@ std::string CallStaticString(const char* cls, const char* method, const char* si
     jclass c = env->FindClass(cls);
     jmethodID m = env->GetStaticMethodID(c, method, signature);
     auto s = static_cast<jstring>(env->CallStaticObjectMethod(c, m));
+    EXPECT_FALSE(env->ExceptionCheck());
     const char* chars = env->GetStringUTFChars(s, nullptr);
     std::string result(chars);
     env->ReleaseStringUTFChars(s, chars);
@@ -55,6 +56,7 @@ void CallStaticVoid(const char* cls, const char* method)
     JNIEnv* env = Env();
     jclass c = env->FindClass(cls);
     env->CallStaticVoidMethod(c, env->GetStaticMethodID(c, method, "()V"));
+    EXPECT_FALSE(env->ExceptionCheck());
 }
 
 std::string Calls()
@@ -177,6 +179,7 @@ TEST_F(Configurator, TheGuiReadsAndWritesRegistersThroughTheOutputPorts)
     env->CallStaticVoidMethod(gui, env->GetStaticMethodID(gui, "writeInt", "(III)V"), 1024, 16, 0x12345678);
     ASSERT_FALSE(env->ExceptionCheck());
     jint value = env->CallStaticIntMethod(gui, env->GetStaticMethodID(gui, "readInt", "(II)I"), 1024, 16);
+    ASSERT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(value, 0x12345678);
     EXPECT_EQ(device.registers.calls, (std::vector<std::string>{"write 16 4", "read 16 4"}));
 
@@ -188,6 +191,7 @@ TEST_F(Configurator, TheGuiReadsAndWritesRegistersThroughTheOutputPorts)
     EXPECT_STREQ(chars, "305419896");
     env->ReleaseStringUTFChars(text, chars);
     auto failed = static_cast<jstring>(env->CallStaticObjectMethod(gui, onEdt, 7, 16));
+    ASSERT_FALSE(env->ExceptionCheck());
     chars = env->GetStringUTFChars(failed, nullptr);
     EXPECT_EQ(std::string(chars).rfind("error: ", 0), 0u) << chars;
     env->ReleaseStringUTFChars(failed, chars);
