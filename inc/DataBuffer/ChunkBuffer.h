@@ -60,7 +60,8 @@ public:
     bool Validate(CException** error);
 
     // The chain walk without collecting: ChainFault::None when well formed,
-    // else the fault and the offset of the trailer where it was found.
+    // else the fault and the offset of the trailer where it was found (for
+    // LeadingBytes a negative offset, as its 32-bit two's complement).
     ChainFault Check(uint32_t* faultOffset) const;
 
     // The first chunk of `type` (from the end), or empty. The whole chain is

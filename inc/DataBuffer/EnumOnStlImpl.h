@@ -20,7 +20,8 @@ public:
     bool Next(ElementType& out) override
     {
         if (cursor < items.size()) {
-            out = items[cursor++];
+            // The cursor never returns, so the element's reference moves out.
+            out = std::move(items[cursor++]);
             return true;
         }
         out = ElementType();

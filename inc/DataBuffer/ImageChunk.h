@@ -69,6 +69,12 @@ inline constexpr uint32_t ImageChunkOverhead = sizeof(CImageChunk) + 24;
 // Any other type throws the common error 0xCEF00004.
 uint16_t ImageChunkBitsPerPixel(uint8_t pixelType);
 
+// Writes the image chunk trailer for `dataSize` bytes of pixels at `chunkStart`
+// (the header goes at chunkStart + dataSize, the trailer 24 bytes later) and
+// returns the header for the caller to fill. For producers that build image
+// chunks in their own blocks, such as the camera layer.
+CImageChunk* InitImageChunk(void* chunkStart, uint32_t dataSize);
+
 // A new chunk buffer holding exactly one image chunk of width x height pixels
 // (pixel data not initialised; reserved bytes and filterPattern as the
 // allocator left them). pitch = width * bits / 8, bitDepth = bits per pixel.

@@ -153,6 +153,8 @@ void CChunkBuffer::EnumChunks(CSmartPointer<IEnumChunks>& out)
         if (GetSize() < CChunk::Size)
             throw CDataBufferException(0xCEF20007, 113, "ChunkBuffer.cpp");
         CSmartPointer<IChunkBuffer> self(static_cast<IChunkBuffer*>(this));
+        // Camera buffers carry a handful of chunks.
+        chunks.reserve(8);
         uint32_t offset;
         ChainFault fault = Walk(&offset, [&](unsigned char* trailer) {
             chunks.emplace_back(CChunk::At(trailer), self);

@@ -29,6 +29,15 @@ uint16_t ImageChunkBitsPerPixel(uint8_t pixelType)
     }
 }
 
+CImageChunk* InitImageChunk(void* chunkStart, uint32_t dataSize)
+{
+    if (dataSize > UINT32_MAX - ImageChunkOverhead)
+        throw CCommonException(0xCEF0000A, __LINE__, "ImageChunkAux.cpp");
+    auto* header = static_cast<unsigned char*>(chunkStart) + dataSize;
+    CChunk::At(header + sizeof(CImageChunk))->Set(GUID_ImageChunk, dataSize + ImageChunkOverhead);
+    return reinterpret_cast<CImageChunk*>(header);
+}
+
 CChunkPtr<CImageChunk> CreateImageChunkBuffer(int x, int y, int width, int height,
                                               const CSmartPointer<IMemAllocator>& allocator,
                                               uint8_t pixelType)
@@ -46,9 +55,7 @@ CChunkPtr<CImageChunk> CreateImageChunkBuffer(int x, int y, int width, int heigh
         throw CCommonException(0xCEF0000A, __LINE__, "ImageChunkAux.cpp");
 
     CSmartPointer<IMemBlock> block = CAllocMemBlock::Create(static_cast<uint32_t>(length), allocator);
-    auto* data = static_cast<unsigned char*>(block->Lock());
-    CChunk::At(data + dataSize + sizeof(CImageChunk))->Set(GUID_ImageChunk, static_cast<uint32_t>(length));
-    auto* header = reinterpret_cast<CImageChunk*>(data + dataSize);
+    CImageChunk* header = InitImageChunk(block->Lock(), static_cast<uint32_t>(dataSize));
     header->pitch = static_cast<int32_t>(int64_t(width) * bits / 8);
     header->bitDepth = static_cast<uint8_t>(bits);
     header->x = static_cast<uint16_t>(x);

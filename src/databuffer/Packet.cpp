@@ -1,6 +1,7 @@
 #include "DataBuffer/Packet.h"
 
 #include "Common/Exception.h"
+#include "DataBuffer/ChunkBuffer.h"
 #include "DataBuffer/EnumOnStlImpl.h"
 #include "DataBuffer/IEnumChunks.h"
 #include "DataBuffer/SafeNew.h"
@@ -52,6 +53,15 @@ void CPacket::FindChunk(CChunkPtr<CChunk>& out, const GUID& type)
     // back into the packet.
     std::lock_guard<std::mutex> guard(listLock);
     for (const auto& buffer : chunkBuffers) {
+        // Our own buffers are searched in place, without an enumerator.
+        if (auto* own = dynamic_cast<CChunkBuffer*>(buffer.Get())) {
+            CChunkPtr<CChunk> chunk = own->FindChunk(type);
+            if (!chunk.IsNull()) {
+                out = std::move(chunk);
+                return;
+            }
+            continue;
+        }
         CSmartPointer<IEnumChunks> chunks;
         buffer->EnumChunks(chunks);
         CChunkPtr<CChunk> chunk;

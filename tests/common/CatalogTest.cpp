@@ -174,6 +174,10 @@ const Catalog dataBufferCatalog{
         {0xCEF20006, {I, I}},
         // EnumChunks: the buffer is smaller than one trailer.
         {0xCEF20007, {}},
+        // CChunkPtr: the chunk is too short for its typed header: length, header size.
+        {0xCEF20008, {I, I}},
+        // ReadStringChunk: counts do not fit the chunk: length, string bytes, string count.
+        {0xCEF20009, {I, I, I}},
     },
 };
 

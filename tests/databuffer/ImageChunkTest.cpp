@@ -142,15 +142,6 @@ TEST(ImageChunk, OutOfRangeGeometryIsRefused)
     }
 }
 
-TEST(ImageChunk, HeaderAtAnOddAddress)
-{
-    // 3 x 1 Mono8 pixels put the header and the trailer at odd offsets.
-    auto image = CreateImageChunkBuffer(0, 0, 3, 1, GetDefaultAllocator(), PixelTypeMono8);
-    EXPECT_EQ(image->pitch, 3);
-    image->filterPattern = FilterPatternBggr;
-    EXPECT_EQ(image->filterPattern, 3);
-}
-
 TEST(ValueChunk, FrameCounterAndCycleTime)
 {
     auto counter = MakeValueChunkBuffer(GUID_FrameCounterChunk, 4000000000u);

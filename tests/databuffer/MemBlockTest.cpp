@@ -124,24 +124,6 @@ TEST(RefCounted, CountsStayExactAcrossThreads)
     EXPECT_EQ(deletions, 1);
 }
 
-TEST(RefCounted, LastReleaseOnAnotherThreadDeletesOnce)
-{
-    std::atomic<int> deletions{0};
-    constexpr int objects = 200;
-    std::vector<CSmartPointer<TrackedObject>> left, right;
-    for (int i = 0; i < objects; ++i) {
-        CSmartPointer<TrackedObject> p(SafeNew<TrackedObject>(&deletions));
-        left.push_back(p);
-        right.push_back(p);
-    }
-    // Both threads race to drop the last reference of each object.
-    std::thread a([&] { left.clear(); });
-    std::thread b([&] { right.clear(); });
-    a.join();
-    b.join();
-    EXPECT_EQ(deletions.load(), objects);
-}
-
 TEST(SafeNew, AllocationFailuresBecomeTheCommonOutOfMemoryError)
 {
     struct NoMemory {
