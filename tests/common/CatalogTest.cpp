@@ -309,6 +309,8 @@ int MessageLines(const std::string& path)
 const char sampleText[] = "sample-insert";
 const int sampleFirst = 4242;  // 0x1092
 const int sampleSecond = 77;   // 0x4D
+const int sampleThird = 9191;  // 0x23E7
+const int sampleNumbers[] = {sampleFirst, sampleSecond, sampleThird};
 
 // The text for `entry` formatted with sample inserts of its kinds, the way
 // its exception family does it.
@@ -332,6 +334,8 @@ std::string FormatWithSamples(const Catalog& catalog, const Entry& entry)
         return format(sampleText, sampleFirst);
     if (k == std::vector<InsertKind>{I, I})
         return format(sampleFirst, sampleSecond);
+    if (k == std::vector<InsertKind>{I, I, I})
+        return format(sampleFirst, sampleSecond, sampleThird);
     ADD_FAILURE() << CodeText(entry.code) << ": teach FormatWithSamples this insert signature";
     return std::string();
 }
@@ -457,7 +461,7 @@ TEST(Catalog, EveryTextFormatsWithItsInsertsAndShowsThem)
                 if (kind == S)
                     EXPECT_NE(formatted.find(sampleText), std::string::npos);
                 else
-                    EXPECT_TRUE(ShowsNumber(formatted, numbers++ == 0 ? sampleFirst : sampleSecond));
+                    EXPECT_TRUE(ShowsNumber(formatted, sampleNumbers[numbers++]));
             }
         }
     }
