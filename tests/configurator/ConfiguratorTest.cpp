@@ -181,7 +181,7 @@ TEST_F(Configurator, TheGuiReadsAndWritesRegistersThroughTheOutputPorts)
     jint value = env->CallStaticIntMethod(gui, env->GetStaticMethodID(gui, "readInt", "(II)I"), 1024, 16);
     ASSERT_FALSE(env->ExceptionCheck());
     EXPECT_EQ(value, 0x12345678);
-    EXPECT_EQ(device.registers.calls, (std::vector<std::string>{"write 16 4", "read 16 4"}));
+    EXPECT_EQ(device.registers.Calls(), (std::vector<std::string>{"write 16 4", "read 16 4"}));
 
     // From the AWT thread; an undeclared port comes back to the GUI as its error.
     jmethodID onEdt = env->GetStaticMethodID(gui, "readIntOnEventThread", "(II)Ljava/lang/String;");

@@ -59,8 +59,15 @@ size_t CollectingSink::Count()
     return deliveries.size();
 }
 
+std::vector<std::string> TestRegisters::Calls()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return calls;
+}
+
 void TestRegisters::Read(uint64_t address, void* buffer, uint32_t length)
 {
+    std::lock_guard<std::mutex> guard(mutex);
     calls.push_back("read " + std::to_string(address) + " " + std::to_string(length));
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < length; ++i)
@@ -69,6 +76,7 @@ void TestRegisters::Read(uint64_t address, void* buffer, uint32_t length)
 
 void TestRegisters::Write(uint64_t address, const void* buffer, uint32_t length)
 {
+    std::lock_guard<std::mutex> guard(mutex);
     calls.push_back("write " + std::to_string(address) + " " + std::to_string(length));
     auto* in = static_cast<const uint8_t*>(buffer);
     for (uint32_t i = 0; i < length; ++i)

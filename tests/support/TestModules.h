@@ -51,14 +51,19 @@ private:
     std::vector<Delivery> deliveries;
 };
 
-// A register set backed by a byte map; records the calls it gets.
+// A register set backed by a byte map; records the calls it gets. Calls
+// may come from several threads; read the record through Calls() then.
 class TestRegisters : public Tav::IRegisterSet {
 public:
     void Read(uint64_t address, void* buffer, uint32_t length) override;
     void Write(uint64_t address, const void* buffer, uint32_t length) override;
+    std::vector<std::string> Calls();
 
     std::map<uint64_t, uint8_t> bytes;
     std::vector<std::string> calls;
+
+private:
+    std::mutex mutex;
 };
 
 // A packet holding one string chunk with `text`.
