@@ -4,17 +4,6 @@ namespace Tav::Platform {
 
 Event::Event(bool manualReset, bool initiallySet) : manualReset(manualReset), state(initiallySet) {}
 
-void Event::Set()
-{
-    state.store(true, std::memory_order_seq_cst);
-    NotifyStateChanged();
-}
-
-void Event::Reset()
-{
-    state.store(false, std::memory_order_release);
-}
-
 bool Event::TryAcquire()
 {
     if (manualReset)

@@ -18,7 +18,6 @@ namespace {
 struct WaitLock {
     std::mutex mutex;
     std::condition_variable changed;
-    std::atomic<int> blockedWaiters{0};
 };
 
 WaitLock& Lock()
@@ -29,14 +28,15 @@ WaitLock& Lock()
 
 constexpr uint32_t maxObjects = 64;
 
+} // namespace
+
 // One attempt at the whole wait, never blocking. For wait-all, every object
-// is taken or none is.
-bool TryWait(uint32_t count, Waitable* const* objects, bool waitAll, uint32_t& index, bool& undone,
-             bool (*tryAcquire)(Waitable*), void (*undo)(Waitable*))
+// is taken or none is; `undone` tells that something was given back.
+bool Waitable::TryWait(uint32_t count, Waitable* const* objects, bool waitAll, uint32_t& index, bool& undone)
 {
     if (!waitAll) {
         for (uint32_t i = 0; i < count; ++i) {
-            if (tryAcquire(objects[i])) {
+            if (objects[i]->TryAcquire()) {
                 index = i;
                 return true;
             }
@@ -44,9 +44,9 @@ bool TryWait(uint32_t count, Waitable* const* objects, bool waitAll, uint32_t& i
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
-        if (!tryAcquire(objects[i])) {
+        if (!objects[i]->TryAcquire()) {
             for (uint32_t j = i; j-- > 0;)
-                undo(objects[j]);
+                objects[j]->UndoAcquire();
             undone = undone || i > 0;
             return false;
         }
@@ -55,47 +55,52 @@ bool TryWait(uint32_t count, Waitable* const* objects, bool waitAll, uint32_t& i
     return true;
 }
 
-} // namespace
+namespace {
 
-Waitable::~Waitable() = default;
-
-void Waitable::NotifyStateChanged()
-{
-    WaitLock& w = Lock();
-    if (w.blockedWaiters.load(std::memory_order_seq_cst) > 0) {
-        { std::lock_guard<std::mutex> guard(w.mutex); }
-        w.changed.notify_all();
-    }
-}
-
-uint32_t WaitForMultipleObjects(uint32_t count, Waitable* const* objects, bool waitAll, int32_t milliseconds)
+bool ValidArguments(uint32_t count, Waitable* const* objects, bool waitAll)
 {
     if (count == 0 || count > maxObjects || !objects) {
         SetLastError(ErrorInvalidParameter);
-        return WaitFailed;
+        return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
         if (!objects[i]) {
             SetLastError(ErrorInvalidHandle);
-            return WaitFailed;
+            return false;
         }
         // Waiting for all of a set that holds one object twice cannot work.
         if (waitAll)
             for (uint32_t j = 0; j < i; ++j)
                 if (objects[j] == objects[i]) {
                     SetLastError(ErrorInvalidParameter);
-                    return WaitFailed;
+                    return false;
                 }
     }
+    return true;
+}
 
-    auto tryAcquire = [](Waitable* w) { return w->TryAcquire(); };
-    auto undo = [](Waitable* w) { w->UndoAcquire(); };
+} // namespace
+
+Waitable::~Waitable() = default;
+
+std::atomic<int> Detail::blockedWaiters{0};
+
+void Detail::WakeBlockedWaiters()
+{
+    WaitLock& w = Lock();
+    { std::lock_guard<std::mutex> guard(w.mutex); }
+    w.changed.notify_all();
+}
+
+uint32_t WaitForMultipleObjects(uint32_t count, Waitable* const* objects, bool waitAll, int32_t milliseconds)
+{
+    if (!ValidArguments(count, objects, waitAll))
+        return WaitFailed;
 
     uint32_t index = 0;
     bool undone = false;
-    if (TryWait(count, objects, waitAll, index, undone, tryAcquire, undo)) {
+    if (Waitable::TryWait(count, objects, waitAll, index, undone))
         return WaitObject0 + index;
-    }
     // Something given back may be what another waiter needs.
     if (undone)
         Waitable::NotifyStateChanged();
@@ -106,12 +111,12 @@ uint32_t WaitForMultipleObjects(uint32_t count, Waitable* const* objects, bool w
     const bool timed = milliseconds > 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timed ? milliseconds : 0);
 
-    w.blockedWaiters.fetch_add(1, std::memory_order_seq_cst);
+    Detail::blockedWaiters.fetch_add(1, std::memory_order_seq_cst);
     std::unique_lock<std::mutex> lock(w.mutex);
     uint32_t result = WaitTimedOut;
     for (;;) {
         undone = false;
-        if (TryWait(count, objects, waitAll, index, undone, tryAcquire, undo)) {
+        if (Waitable::TryWait(count, objects, waitAll, index, undone)) {
             result = WaitObject0 + index;
             break;
         }
@@ -121,7 +126,7 @@ uint32_t WaitForMultipleObjects(uint32_t count, Waitable* const* objects, bool w
             w.changed.wait(lock);
         } else if (w.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
             undone = false;
-            if (TryWait(count, objects, waitAll, index, undone, tryAcquire, undo))
+            if (Waitable::TryWait(count, objects, waitAll, index, undone))
                 result = WaitObject0 + index;
             else if (undone)
                 w.changed.notify_all();
@@ -129,7 +134,7 @@ uint32_t WaitForMultipleObjects(uint32_t count, Waitable* const* objects, bool w
         }
     }
     lock.unlock();
-    w.blockedWaiters.fetch_sub(1, std::memory_order_seq_cst);
+    Detail::blockedWaiters.fetch_sub(1, std::memory_order_seq_cst);
     return result;
 }
 

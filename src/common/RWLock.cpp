@@ -30,7 +30,31 @@ void RequireCreated(bool created)
 
 void Take(Platform::Mutex& mutex)
 {
-    Platform::WaitForSingleObject(mutex, Platform::Infinite);
+    if (!mutex.TryLock())
+        Platform::WaitForSingleObject(mutex, Platform::Infinite);
+}
+
+// Waits for `event` and `mutex` together, as one wait-all does: the mutex is
+// taken only while the event is set. Uncontended, no wait is entered.
+void TakeWhenSet(Platform::Event& event, Platform::Mutex& mutex)
+{
+    if (event.IsSet() && mutex.TryLock()) {
+        if (event.IsSet())
+            return;
+        mutex.Release();
+    }
+    Platform::WaitForMultipleObjects({&event, &mutex}, true, Platform::Infinite);
+}
+
+// Waits for the auto-reset `event` and `mutex` together, consuming the event.
+void TakeBoth(Platform::Event& event, Platform::Mutex& mutex)
+{
+    if (mutex.TryLock()) {
+        if (event.TryTake())
+            return;
+        mutex.Release();
+    }
+    Platform::WaitForMultipleObjects({&event, &mutex}, true, Platform::Infinite);
 }
 
 } // namespace
@@ -80,7 +104,7 @@ void CRWLock::Close()
 void CRWLock::LockShared()
 {
     RequireCreated(created);
-    Platform::WaitForMultipleObjects({noExclusive.get(), mutex.get()}, true, Platform::Infinite);
+    TakeWhenSet(*noExclusive, *mutex);
     ++sharedCount;
     token->Reset();
     mutex->Release();
@@ -94,7 +118,7 @@ void CRWLock::LockExclusive()
     noExclusive->Reset();
     mutex->Release();
 
-    Platform::WaitForMultipleObjects({token.get(), mutex.get()}, true, Platform::Infinite);
+    TakeBoth(*token, *mutex);
     mutex->Release();
 }
 

@@ -13,9 +13,23 @@ class Event final : public Waitable {
 public:
     Event(bool manualReset, bool initiallySet);
 
-    void Set();
-    void Reset();
-    bool IsSet() const { return state.load(std::memory_order_acquire); }
+    void Set()
+    {
+        // Already set: the state does not change and nobody waits for it.
+        if (state.load(std::memory_order_seq_cst))
+            return;
+        state.store(true, std::memory_order_seq_cst);
+        NotifyStateChanged();
+    }
+    void Reset()
+    {
+        if (state.load(std::memory_order_relaxed))
+            state.store(false, std::memory_order_release);
+    }
+    bool IsSet() const { return state.load(std::memory_order_seq_cst); }
+    // Takes the event as a satisfied wait would (an auto-reset event is
+    // reset); never blocks.
+    bool TryTake() { return TryAcquire(); }
     bool IsManualReset() const { return manualReset; }
 
 private:

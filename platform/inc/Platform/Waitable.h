@@ -9,10 +9,17 @@
 // Uncontended acquisition and signalling are lock-free; only a wait that
 // must block takes the shared wait lock.
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 
 namespace Tav::Platform {
+
+namespace Detail {
+// Threads blocked in a wait; signallers wake them only when there are some.
+extern std::atomic<int> blockedWaiters;
+void WakeBlockedWaiters();
+} // namespace Detail
 
 constexpr int32_t Infinite = -1;
 
@@ -32,7 +39,14 @@ protected:
     Waitable() = default;
 
     // Wakes blocked waiters after a state change that may satisfy a wait.
-    static void NotifyStateChanged();
+    // The change must be stored sequentially consistent before this runs.
+    static void NotifyStateChanged()
+    {
+        if (Detail::blockedWaiters.load(std::memory_order_seq_cst) > 0)
+            Detail::WakeBlockedWaiters();
+    }
+
+    static bool TryWait(uint32_t count, Waitable* const* objects, bool waitAll, uint32_t& index, bool& undone);
 
 private:
     friend uint32_t WaitForMultipleObjects(uint32_t, Waitable* const*, bool, int32_t);
