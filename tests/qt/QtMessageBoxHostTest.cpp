@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -28,6 +29,13 @@ public:
     {
         if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
             setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#if defined(__SANITIZE_THREAD__)
+        // Qt and GLib are not built for TSan: the hand-overs of their bus
+        // thread look like races. The offscreen platform without a session
+        // bus starts no such thread; the host works the same there.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+#endif
         app = new QApplication(argc, argv);
     }
     void TearDown() override
@@ -146,19 +154,14 @@ TEST_F(QtMessageBoxHostTest, OnTheGuiThreadTheBoxIsShownDirectlyWithItsStyle)
 
 TEST_F(QtMessageBoxHostTest, ClosingTheBoxGivesTheAnswerThatLosesNothing)
 {
-    AnswerWhenShown([](QMessageBox* box) { box->reject(); });
-    EXPECT_EQ(ShowMessageBox(Question("Overwrite?", MessageBoxButtons::YesNo)), MessageBoxAnswer::No);
-
-    MessageBoxRequest error;
-    error.text = "Description:\tbroken";
-    error.caption = "Error";
-    error.icon = MessageBoxIcon::Error;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     AnswerWhenShown([&](QMessageBox* box) {
         icon = box->icon();
         box->reject();
     });
-    EXPECT_EQ(ShowMessageBox(error), MessageBoxAnswer::Ok);
+    MessageBoxRequest request = Question("Overwrite?", MessageBoxButtons::YesNo);
+    request.icon = MessageBoxIcon::Error;
+    EXPECT_EQ(ShowMessageBox(request), MessageBoxAnswer::No);
     EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
@@ -167,10 +170,20 @@ TEST_F(QtMessageBoxHostTest, AnotherThreadIsBlockedUntilTheGuiThreadHasAnswered)
     std::atomic<bool> returned{false};
     MessageBoxAnswer answer = MessageBoxAnswer::Ok;
     QEventLoop loop;
+    // The hand-over of the queued call goes through Qt, which TSan does not
+    // see; the mutex makes it visible.
+    std::mutex quitting;
     std::thread worker([&] {
         answer = ShowMessageBox(Question("Retry the transfer?", MessageBoxButtons::RetryCancel));
         returned = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        std::lock_guard<std::mutex> guard(quitting);
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                std::lock_guard<std::mutex> inner(quitting);
+                loop.quit();
+            },
+            Qt::QueuedConnection);
     });
     bool blockedWhileShown = false;
     bool shownOnGuiThread = false;
@@ -212,16 +225,11 @@ TEST_F(QtMessageBoxHostTest, RemovingTheHostReleasesCallersWhileTheGuiThreadIsBl
     EXPECT_EQ(ShowMessageBox(Question("After", MessageBoxButtons::RetryCancel)), MessageBoxAnswer::Retry);
     EXPECT_EQ(recorded.text, "After");
 
-    // Installed again, it shows boxes again.
+    // Only the GUI thread can install it again.
+    bool installed = true;
+    std::thread([&] { installed = InstallQtMessageBoxHost(); }).join();
+    EXPECT_FALSE(installed);
     ASSERT_TRUE(InstallQtMessageBoxHost());
     AnswerWhenShown([](QMessageBox* box) { Click(box, "tavMessageBoxOk"); });
     EXPECT_EQ(ShowMessageBox(Question("Again", MessageBoxButtons::OkCancel)), MessageBoxAnswer::Ok);
-}
-
-TEST_F(QtMessageBoxHostTest, InstallingFromAnotherThreadIsRefused)
-{
-    bool installed = true;
-    std::thread other([&] { installed = InstallQtMessageBoxHost(); });
-    other.join();
-    EXPECT_FALSE(installed);
 }

@@ -196,6 +196,8 @@ MessageBoxAnswer QtHost(const MessageBoxRequest& request, void*)
         return WriteMessageBoxToStandardError(request, nullptr);
     }
     state.pending.push_back(box);
+    // Posted under the mutex that RunOnGuiThread takes first: the hand-over
+    // is ordered by it, not only by Qt's queue.
     QMetaObject::invokeMethod(state.receiver, [box] { RunOnGuiThread(box); }, Qt::QueuedConnection);
     box->answered.wait(lock, [&] { return box->done; });
     state.pending.erase(std::find(state.pending.begin(), state.pending.end(), box));
