@@ -75,8 +75,10 @@ void CDecoupler::OnStop()
 
 void CDecoupler::OnData(int inputPort, const CSmartPointer<IPacket>& packet)
 {
-    if (inputPort != 1)
-        throw CCoreException(0xCEF10103, __LINE__, "Decoupler.cpp", GetModuleName(), inputPort);
+    if (inputPort != 1) {
+        CModuleBase::OnData(inputPort, packet); // rejects the port
+        return;
+    }
     Enqueue(packet);
 }
 

@@ -57,8 +57,10 @@ void CErrorView::OnDeinitialize()
 
 void CErrorView::OnData(int inputPort, const CSmartPointer<IPacket>& packet)
 {
-    if (inputPort != 1)
-        throw CCoreException(0xCEF10103, __LINE__, "ErrorView.cpp", GetModuleName(), inputPort);
+    if (inputPort != 1) {
+        CModuleBase::OnData(inputPort, packet); // rejects the port
+        return;
+    }
     OnErrorPacket(packet);
 }
 
