@@ -1,5 +1,9 @@
 #include "Core/CoreFactory.h"
 
+#include "Core/Decoupler.h"
+#include "Core/DroppedFramesChecker.h"
+#include "Core/ErrorView.h"
+
 #include <new>
 
 namespace Tav {
@@ -7,9 +11,9 @@ namespace Tav {
 namespace {
 
 const CCoreFactory::Kind coreKinds[] = {
-    {"Decoupler", nullptr},
-    {"ErrorViewer", nullptr},
-    {"DroppedFramesChecker", nullptr},
+    {"Decoupler", &CCoreFactory::Create<CDecoupler>},
+    {"ErrorViewer", &CCoreFactory::Create<CErrorView>},
+    {"DroppedFramesChecker", &CCoreFactory::Create<CDroppedFramesChecker>},
 };
 
 } // namespace

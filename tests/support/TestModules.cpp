@@ -33,6 +33,8 @@ void CollectingSink::OnData(int inputPort, const CSmartPointer<IPacket>& packet)
     }
     if (onData)
         onData(inputPort, packet);
+    if (!keepPackets)
+        return;
     std::lock_guard<std::mutex> guard(mutex);
     deliveries.push_back({inputPort, packet});
 }

@@ -43,6 +43,8 @@ public:
     std::function<void(int port, const Tav::CSmartPointer<Tav::IPacket>&)> onData;
     // Input ports accepted; others go to the base class (rejected).
     std::vector<int> inputPorts{1};
+    // False: packets are not kept after OnData (for long runs).
+    bool keepPackets = true;
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};
 
