@@ -124,6 +124,8 @@ private:
     void DeliverBlock(IMemBlock* block);
     void ChangeState(int newState);
 
+    // The device when the state is `requiredState`, else null; under `lock`.
+    IDevice* CurrentDevice(int requiredState);
     void StartContinuousGrab();
     void StopContinuousGrab();
     void InitSingleShot();

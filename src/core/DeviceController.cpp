@@ -190,38 +190,45 @@ void CDeviceController::StartOtherModules()
     }
 }
 
+CDeviceController::IDevice* CDeviceController::CurrentDevice(int requiredState)
+{
+    IDevice* current = device.load(std::memory_order_acquire);
+    // A state without a device is one the last device left behind.
+    return state == requiredState ? current : nullptr;
+}
+
 void CDeviceController::StartContinuousGrab()
 {
     CCriticalSectionLock guard(lock);
-    if (state != 1)
-        return;
-    StopOtherModules();
-    StartOtherModules();
-    device.load(std::memory_order_acquire)->StartContinuousGrab();
+    if (IDevice* current = CurrentDevice(1)) {
+        StopOtherModules();
+        StartOtherModules();
+        current->StartContinuousGrab();
+    }
 }
 
 void CDeviceController::InitSingleShot()
 {
     CCriticalSectionLock guard(lock);
-    if (state != 1)
-        return;
-    StopOtherModules();
-    StartOtherModules();
-    device.load(std::memory_order_acquire)->InitSingleShot();
+    if (IDevice* current = CurrentDevice(1)) {
+        StopOtherModules();
+        StartOtherModules();
+        current->InitSingleShot();
+    }
 }
 
 void CDeviceController::StopContinuousGrab()
 {
     CCriticalSectionLock guard(lock);
-    if (state == 2)
-        device.load(std::memory_order_acquire)->StopContinuousGrab();
+    if (IDevice* current = CurrentDevice(2))
+        current->StopContinuousGrab();
 }
 
 void CDeviceController::CancelSingleShot()
 {
     CCriticalSectionLock guard(lock);
-    if (state == 3)
-        device.load(std::memory_order_acquire)->CancelSingleShot();
+    if (IDevice* current = CurrentDevice(3))
+        current->CancelSingleShot();
 }
 
 void CDeviceController::StopAcquisition()
@@ -245,7 +252,7 @@ void CDeviceController::StopAfterFault()
 void CDeviceController::InjectImageFile()
 {
     CCriticalSectionLock guard(lock);
-    if (state != 1)
+    if (!CurrentDevice(1))
         return;
     StopOtherModules();
     StartOtherModules();
@@ -324,8 +331,8 @@ void CDeviceController::DeliverBlock(IMemBlock* block)
 
     CCriticalSectionLock guard(lock);
     // A single shot ends with its first delivered frame.
-    if (state == 3)
-        device.load(std::memory_order_acquire)->CancelSingleShot();
+    if (IDevice* armed = CurrentDevice(3))
+        armed->CancelSingleShot();
 }
 
 void CDeviceController::ChangeState(int newState)
