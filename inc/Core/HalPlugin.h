@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/DeviceController.h"
 #include "Platform/DynamicLibrary.h"
 
 namespace Tav {
@@ -18,9 +19,8 @@ public:
     using EnumDevicesCallback = void (*)(const CDeviceDescriptor* descriptor, void* context);
     using EnumDevicesFunction = void (*)(EnumDevicesCallback callback, void* context);
     // (descriptor, the device controller's chunk-buffer sink) -> the opened
-    // device, owned by the caller. The device controller gives the two
-    // pointers their types.
-    using OpenDeviceFunction = void* (*)(const CDeviceDescriptor* descriptor, void* sink);
+    // device, owned by the caller.
+    using OpenDeviceFunction = CDeviceController::OpenDeviceFunction;
 
     CHalPlugin() = default;
     ~CHalPlugin();

@@ -1,13 +1,25 @@
 #include "ObjectFactory.h"
 
+#include "Core/DeviceController.h"
+#include "TavTiff.h"
+
 namespace Tav {
 
 namespace {
 
+// The controller injects TIFF files through the viewers' reader, which the
+// core library cannot depend on.
+IComponent* CreateDeviceController()
+{
+    auto* controller = new CDeviceController;
+    controller->SetImageFileLoader(&LoadTiffAsChunk);
+    return controller;
+}
+
 const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceEnumerator", nullptr},
     {"ImageViewer", nullptr},
-    {"DeviceController", nullptr},
+    {"DeviceController", &CreateDeviceController},
     {"FpsViewer", nullptr},
     {"HDRFilter", nullptr},
     {"StatisticsDecoupler", nullptr},
