@@ -155,12 +155,6 @@ uint16_t Crc16Xmodem(const uint8_t* data, size_t size)
     return crc;
 }
 
-int BayerChannel(uint32_t pattern, uint32_t x, uint32_t y)
-{
-    // Two letters of the first line, then two of the second.
-    static const int layouts[4][4] = {{0, 1, 1, 2}, {1, 2, 0, 1}, {1, 0, 2, 1}, {2, 1, 1, 0}};
-    return layouts[pattern & 3][(y & 1) * 2 + (x & 1)];
-}
 
 // ---- frames ----------------------------------------------------------------
 

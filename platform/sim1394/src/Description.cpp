@@ -275,6 +275,13 @@ bool ParseDescription(const std::string& text, std::vector<CameraDescription>& c
     return true;
 }
 
+int BayerChannel(uint32_t pattern, uint32_t x, uint32_t y)
+{
+    // Two letters of the first line, then two of the second.
+    static const int layouts[4][4] = {{0, 1, 1, 2}, {1, 2, 0, 1}, {1, 0, 2, 1}, {2, 1, 1, 0}};
+    return layouts[pattern & 3][(y & 1) * 2 + (x & 1)];
+}
+
 std::vector<CameraDescription> DefaultCameras()
 {
     std::vector<CameraDescription> cameras(3);

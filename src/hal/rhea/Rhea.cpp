@@ -512,21 +512,22 @@ bool CRhea::Transmit(uint32_t code, const void* input, uint32_t inputSize, void*
 {
     if (!IsOpen())
         throw RheaException(ErrorNoDevice, "CRhea::Transmit()");
+    const DeviceHandle handle = deviceHandle;
     Event done(true, false);
     Overlapped overlapped;
     // Bit 0 of the event keeps the completion away from the port.
     overlapped.event = OverlappedEvent(&done, true);
     uint32_t bytes = 0;
-    bool ok = DeviceIoControl(deviceHandle, code, input, inputSize, output, outputSize, &bytes, &overlapped);
+    bool ok = DeviceIoControl(handle, code, input, inputSize, output, outputSize, &bytes, &overlapped);
     if (!ok) {
         if (GetLastError() != ErrorIoPending)
             return false;
         if (WaitForSingleObject(done, timeout) == WaitObject0) {
-            ok = GetOverlappedResult(deviceHandle, &overlapped, &bytes, false);
+            ok = GetOverlappedResult(handle, &overlapped, &bytes, false);
         } else {
-            CancelIo(deviceHandle);
+            CancelIo(handle);
             // The request still owns `overlapped` until it has finished.
-            GetOverlappedResult(deviceHandle, &overlapped, &bytes, true);
+            GetOverlappedResult(handle, &overlapped, &bytes, true);
             SetLastError(ErrorSemTimeout);
             ok = false;
         }

@@ -16,6 +16,7 @@
 #include "Platform/MessageWindow.h"
 #include "Platform/Waitable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -246,7 +247,9 @@ public:
     CInfo info;
 
 private:
-    Tav::Platform::DeviceHandle deviceHandle = Tav::Platform::InvalidDeviceHandle;
+    // Read without the client lock by request threads while the notification
+    // thread may close the device; a stale value fails as an invalid handle.
+    std::atomic<Tav::Platform::DeviceHandle> deviceHandle{Tav::Platform::InvalidDeviceHandle};
     std::string deviceName;
     Tav::Platform::NotificationHandle handleNotification = 0;
     Tav::Platform::NotificationHandle extraHandleNotification = 0;
