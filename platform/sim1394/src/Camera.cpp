@@ -139,19 +139,31 @@ std::string Sanitize(const std::string& text)
 
 uint16_t Crc16Xmodem(const uint8_t* data, size_t size)
 {
-    static const auto table = [] {
-        std::array<uint16_t, 256> t{};
+    // Slicing by 8: t[k][b] is the remainder of byte b followed by k zero bytes.
+    static const auto t = [] {
+        std::array<std::array<uint16_t, 256>, 8> tables{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint16_t c = uint16_t(i << 8);
             for (int b = 0; b < 8; ++b)
                 c = uint16_t((c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1);
-            t[i] = c;
+            tables[0][i] = c;
         }
-        return t;
+        for (int k = 1; k < 8; ++k)
+            for (uint32_t i = 0; i < 256; ++i) {
+                const uint16_t p = tables[k - 1][i];
+                tables[k][i] = uint16_t((p << 8) ^ tables[0][p >> 8]);
+            }
+        return tables;
     }();
     uint16_t crc = 0;
-    for (size_t i = 0; i < size; ++i)
-        crc = uint16_t((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const uint8_t* d = data + i;
+        crc = uint16_t(t[7][d[0] ^ (crc >> 8)] ^ t[6][d[1] ^ (crc & 0xFF)] ^ t[5][d[2]] ^ t[4][d[3]] ^ t[3][d[4]] ^
+                       t[2][d[5]] ^ t[1][d[6]] ^ t[0][d[7]]);
+    }
+    for (; i < size; ++i)
+        crc = uint16_t((crc << 8) ^ t[0][((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;
 }
 
