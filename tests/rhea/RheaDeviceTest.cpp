@@ -181,3 +181,26 @@ TEST(RheaPackets, SmallestBytesPerPacketInputs)
     EXPECT_EQ(rhea.AllocateResources(2, frame), 2u);
     EXPECT_EQ(rhea.ResourceExtra(), 1u); // bandwidth: one quadlet per cycle
 }
+
+TEST_F(RheaDevice, FixedFormatGrabUsesTheFormatsPacketSize)
+{
+    rhea.SetVideoMode(0, 5, 4); // 640 x 480 Mono8 at 30 frames/s
+    EXPECT_EQ(rhea.AllocateResources(1, 640 * 480), 1u);
+    EXPECT_EQ(rhea.ResourceExtra(), 1280u / 4); // 10240 bytes at rate 7, halved three times
+    std::vector<uint8_t> frame(640 * 480);
+    rhea.GrabImageAsync(frame.data(), uint32_t(frame.size()), 3, false);
+    rhea.continuousShot = true;
+    uint32_t kind = 0, error = 1;
+    uintptr_t context = 0;
+    rhea.GetCompletion(kind, error, context, 10000);
+    rhea.continuousShot = false;
+    EXPECT_EQ(kind, KindImageBuffer);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(context, 3u);
+    for (uint32_t x = 1; x < 640; ++x)
+        ASSERT_EQ(frame[479 * 640 + x], uint8_t(frame[479 * 640] + x));
+    // Format 7 settings are held while the resources are.
+    EXPECT_RHEA_ERROR(rhea.SetVideoMode(7, 0, 0), Tav::Platform::ErrorBusy);
+    rhea.FreeResources();
+    rhea.SetVideoMode(7, 0, 0);
+}
