@@ -345,3 +345,20 @@ TEST_F(RheaGrab, ClosingAbortsWhatIsQueued)
         EXPECT_EQ(Next().error, Tav::Platform::ErrorOperationAborted);
     EXPECT_EQ(sim.Statistics(id).buffersQueued, 0u);
 }
+
+TEST_F(RheaGrab, ATimedOutTransmitCancelsItsRequest)
+{
+    OpenCamera(0);
+    rhea.AllocateResources(1, frameBytes);
+    std::vector<uint8_t> buffer(frameBytes);
+    // A buffer request that nothing fills: the wait gives up, the request is
+    // cancelled and has finished before Transmit returns.
+    uint32_t bytes = 99;
+    EXPECT_FALSE(rhea.Transmit(0x80102041, nullptr, 0, buffer.data(), frameBytes, &bytes, 20));
+    EXPECT_EQ(Tav::Platform::GetLastError(), Tav::Platform::ErrorSemTimeout);
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(sim.Statistics(id).buffersQueued, 0u);
+    EXPECT_EQ(sim.Statistics(id).buffersCancelled, 1u);
+    EXPECT_EQ(Next(0).error, Tav::Platform::WaitTimeout); // nothing reached the port
+    rhea.FreeResources();
+}
