@@ -66,6 +66,30 @@
 // (4 bytes, the CRC of every byte in front of it). The check word is only
 // written (and its feature only reads as on) while the image header is on.
 //
+// Quadlet registers (addresses within the node; the upper 16 bits of the
+// 64-bit address are ignored):
+//   0xFFFFF0F00000 + 0x100 formats, 0x180 + 4f modes of format f, 0x200 +
+//     0x20f + 4m rates, 0x2E0 + 4m quadlet offset of the Format 7 block of
+//     mode m, 0x400 basic functions (bit 31: advanced features), 0x480
+//     quadlet offset of the access-control register, 0x600/0x604/0x608
+//     current rate/mode/format (in bits 31-29), 0x614 stream on (bit 31),
+//     0x61C one shot (bit 31), 0x000 initialise.
+//   0xFFFFF0F10000 + 0x100m, Format 7 mode m: 0x00 maximum size, 0x04 size
+//     unit, 0x08 position, 0x0C size (each width << 16 | height), 0x10
+//     coding (bits 31-24), 0x14 supported codings, 0x34 pixels, 0x38/0x3C
+//     bytes per frame, 0x40 increment << 16 | maximum bytes per packet, 0x44
+//     bytes per packet << 16, 0x48 packets per frame, 0x4C position unit.
+//   AccessControlRegister + 0x00 / 0x04: the access key (key bits 47-16;
+//     bits 15-0 << 16 | 0xF000); both read back all ones without the right
+//     key. + 0x10..0x1C: the feature GUID as four little-endian words of its
+//     16 bytes; + 0x20 / 0x24: the feature register's address, low and high
+//     word (0: unknown feature or no access). A feature register reads bit
+//     31 (present) and bit 0 (on); writing bit 0 switches it.
+//
+// Settings that change the frame (mode, geometry, coding, packet size, the
+// image header and check word features) are refused with 170 (busy) while
+// isochronous resources are allocated.
+//
 // Driver statuses: a buffer that the bus could not fill completes with
 // IncompleteFrameStatus (reported by the client as 0xCFE00021); cancelled
 // buffers with 995 (operation aborted); requests to a removed camera fail
