@@ -442,6 +442,7 @@ std::chrono::nanoseconds Camera::Period() const
     } else {
         seconds = 1.0 / (1.875 * double(1u << rate));
     }
+    seconds = std::min(seconds, 3600.0); // a frame an hour is as slow as it gets
     return std::chrono::nanoseconds(int64_t(seconds * 1e9));
 }
 

@@ -34,7 +34,8 @@
 //   fixed_modes               Format 0 modes offered beside Format 7, each
 //                             "mode/rate" (e.g. "5/4, 3/3"); rate index r
 //                             means 1.875 * 2^r frames/s
-//   frame_rate                Format 7 frames per second, or "unlimited"
+//   frame_rate                Format 7 frames per second (at least one an
+//                             hour), or "unlimited"
 //                             (as fast as queued buffers allow, bus ignored)
 //   max_bytes_per_packet      default 4096
 //   packet_increment          default 4
