@@ -242,6 +242,18 @@ TEST(SimDescription, ABadFileNamedByTheEnvironmentGivesNoCamera)
         testing::ExitedWithCode(0), "sim1394: .*sim1394-bad.txt: line 3: bad value \"-3\" for frame_rate; no camera");
 }
 
+TEST(SimDescription, AMissingFileNamedByTheEnvironmentGivesNoCamera)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("TAV_SIM1394", "/nonexistent/cameras.txt", 1);
+            Install();
+            std::exit(Simulator::Instance().Cameras().empty() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "sim1394: cannot read the camera description \"/nonexistent/cameras.txt\"");
+}
+
 TEST(SimDescription, WithoutTheEnvironmentTheThreeDefaultCamerasArePresent)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
