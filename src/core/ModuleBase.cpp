@@ -68,7 +68,8 @@ void CModuleBase::SetAuxiliaryPort(int port)
 
 void CModuleBase::ReportError(const CException& error)
 {
-    if (!IsConnected(errorPort))
+    // -1 means no error port, even where -1 is the declared auxiliary port.
+    if (errorPort == -1 || !IsConnected(errorPort))
         return;
     try {
         CSmartPointer<IPacket> packet = CPacket::Create();

@@ -255,10 +255,9 @@ TEST(Module, StopWaitsForADeliveryAndHoldsOffNewOnes)
     Thread first, stopper, second;
     ASSERT_TRUE(first.Start([&] { g.source.Emit(MakeTextPacket("1")); }));
     ASSERT_EQ(WaitForSingleObject(inside, 5000), WaitObject0);
-    ASSERT_TRUE(stopper.Start([&] {
-        g.a.Stop();
-        note("stopped");
-    }));
+    // Recorded inside OnStop, so the order shows what the lock let through.
+    g.a.onStop = [&] { note("stopped"); };
+    ASSERT_TRUE(stopper.Start([&] { g.a.Stop(); }));
     // The stopper must be queued as exclusive waiter before the second delivery.
     Event never(true, false);
     for (int i = 0; i < 5000 && g.a.SinkLockWriters() == 0; ++i)
@@ -303,4 +302,23 @@ TEST(Module, ProducersPushWhileAnotherThreadStartsAndStops)
     EXPECT_EQ(g.a.Count(), 900u);
     EXPECT_EQ(g.b.Count(), 900u);
     EXPECT_EQ(g.a.starts.load(), g.a.stops.load());
+}
+
+TEST(Module, ReportErrorWithoutErrorPortNeverUsesTheAuxiliaryPort)
+{
+    struct AuxiliaryOnly : public CModuleBase {
+        void OnInitialize() override
+        {
+            CModuleBase::OnInitialize();
+            SetAuxiliaryPort(-1);
+        }
+    } module;
+    module.Initialize("AuxiliaryOnly", nullptr);
+    CollectingSink sink;
+    sink.Initialize("Sink", nullptr);
+    CModuleLinker linker;
+    linker.Link(&module, -1, &sink, 1);
+    module.ReportError(CCommonException(0xCEF00001, 1, "x.cpp", "lost"));
+    EXPECT_EQ(sink.Count(), 0u);
+    linker.UnlinkAll();
 }

@@ -46,6 +46,8 @@ void CollectingSink::OnStart()
 
 void CollectingSink::OnStop()
 {
+    if (onStop)
+        onStop();
     ++stops;
 }
 

@@ -39,6 +39,8 @@ public:
     // Threads holding or waiting for the sink lock exclusively.
     int SinkLockWriters() { return sinkLock.GetExclusiveCount(); }
 
+    // Runs inside OnStop, under the exclusive sink lock.
+    std::function<void()> onStop;
     // Runs inside OnData, on the delivering thread, while sinkLock is held.
     std::function<void(int port, const Tav::CSmartPointer<Tav::IPacket>&)> onData;
     // Input ports accepted; others go to the base class (rejected).
