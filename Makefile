@@ -34,7 +34,7 @@ test: build
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZER=asan -DTAV_BUILD_BENCH=OFF
 	cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(XVFB) ctest --test-dir build-asan $(CTEST_FLAGS)
 
 # The Java VM and AWT are not instrumented, so the sanitizer cannot see their
