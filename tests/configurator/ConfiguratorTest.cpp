@@ -7,6 +7,7 @@
 #include "Platform/Thread.h"
 
 #include "support/TestModules.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -238,4 +239,118 @@ TEST_F(Configurator, HostsTheBundledGui)
     c.Hide();
     EXPECT_TRUE(Eventually([&] { return !c.IsVisible(); }));
     c.Deinitialize();
+}
+
+namespace {
+
+std::string DriverCall(const char* method, const char* signature, jstring a = nullptr, jstring b = nullptr)
+{
+    JNIEnv* env = Env();
+    jclass driver = env->FindClass("zel/gui/HostDriver");
+    jmethodID m = env->GetStaticMethodID(driver, method, signature);
+    std::string result;
+    if (std::string(signature).back() == 'V') {
+        env->CallStaticVoidMethod(driver, m, a, b);
+    } else {
+        auto s = static_cast<jstring>(env->CallStaticObjectMethod(driver, m, a));
+        if (s && !env->ExceptionCheck()) {
+            const char* chars = env->GetStringUTFChars(s, nullptr);
+            result = chars;
+            env->ReleaseStringUTFChars(s, chars);
+        }
+    }
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+        ADD_FAILURE() << method << " threw";
+    }
+    return result;
+}
+
+jstring J(const char* text)
+{
+    return Env()->NewStringUTF(text);
+}
+
+// A module whose registers the GUI edits: requests on input 2, refresh
+// packets sent on output 1.
+struct EditedModule : public CollectingSink {
+    TestRegisters registers;
+    void OnInitialize() override
+    {
+        CollectingSink::OnInitialize();
+        AddOutputPort(1);
+    }
+    void OnData(int port, const CSmartPointer<IPacket>& packet) override { HandleRegisterRequests(registers, packet); }
+    void SendRefresh()
+    {
+        CSmartPointer<IPacket> packet = CPacket::Create();
+        packet->AddChunkBuffer(MakeValueChunkBuffer(GUID_RefreshChunk, 1));
+        Send(1, packet);
+    }
+    void Set(uint64_t address, uint32_t value) { registers.Write(address, &value, 4); }
+    uint32_t Get(uint64_t address)
+    {
+        uint32_t value = 0;
+        registers.Read(address, &value, 4);
+        return value;
+    }
+};
+
+} // namespace
+
+TEST_F(Configurator, EditsInTheBundledGuiReachTheModuleAndRefreshShowsItsChanges)
+{
+    const std::string config = "/tmp/tav-configurator-edit-test.xml";
+    TavTest::WriteFile(config, "<configuration title='Test'>"
+                               "<page title='Module' port='1024'>"
+                               "<register address='16' type='int' label='Value'/>"
+                               "</page></configuration>");
+    CConfigurator c(Vm(), "zel/gui/ZEL", RuntimeDirectory());
+    c.Initialize("Configurator", nullptr);
+    EditedModule module;
+    module.Initialize("Module", nullptr);
+    module.Set(16, 7);
+    CModuleLinker linker;
+    linker.Link(&c, 1024, &module, 2);
+    linker.Link(&module, 1, &c, 1);
+
+    c.Attach(config);
+    EXPECT_EQ(DriverCall("text", "(Ljava/lang/String;)Ljava/lang/String;", J("Value")), "7");
+
+    DriverCall("type", "(Ljava/lang/String;Ljava/lang/String;)V", J("Value"), J("42"));
+    EXPECT_EQ(module.Get(16), 42u);
+
+    // A change in the module shows after its refresh packet, delivered on a
+    // thread of its own as a decoupler would.
+    module.Set(16, 99);
+    Platform::Thread delivery;
+    ASSERT_TRUE(delivery.Start([&] { module.SendRefresh(); }));
+    ASSERT_TRUE(delivery.Join(10000));
+    Platform::Event never(true, false);
+    std::string shown;
+    for (int i = 0; i < 100 && (shown = DriverCall("text", "(Ljava/lang/String;)Ljava/lang/String;", J("Value"))) != "99"; ++i)
+        Platform::WaitForSingleObject(never, 20);
+    EXPECT_EQ(shown, "99");
+
+    // Edits on the AWT thread and refreshes from a delivery thread at once.
+    std::atomic<bool> stop{false};
+    Platform::Thread refresher;
+    ASSERT_TRUE(refresher.Start([&] {
+        while (!stop)
+            module.SendRefresh();
+    }));
+    jclass driver = Env()->FindClass("zel/gui/HostDriver");
+    Env()->CallStaticVoidMethod(driver, Env()->GetStaticMethodID(driver, "typeRepeatedly", "(Ljava/lang/String;I)V"),
+                                J("Value"), 50);
+    ASSERT_FALSE(Env()->ExceptionCheck());
+    std::string last;
+    for (int i = 0; i < 200 && (last = DriverCall("text", "(Ljava/lang/String;)Ljava/lang/String;", J("Value"))) != "1049"; ++i)
+        Platform::WaitForSingleObject(never, 20);
+    stop = true;
+    ASSERT_TRUE(refresher.Join(10000));
+    EXPECT_EQ(module.Get(16), 1049u);
+    EXPECT_EQ(last, "1049");
+    c.Detach();
+    linker.UnlinkAll();
 }
