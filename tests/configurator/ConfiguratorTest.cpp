@@ -227,20 +227,6 @@ TEST_F(Configurator, DetachFromAnotherThread)
     EXPECT_NE(Calls().find("Attach cfg.xml\nDetach\n"), std::string::npos);
 }
 
-TEST_F(Configurator, HostsTheBundledGui)
-{
-    CConfigurator c(Vm(), "zel/gui/ZEL", RuntimeDirectory());
-    c.Initialize("Configurator", nullptr);
-    EXPECT_NE(c.GetWindow(), 0u);
-    c.Show();
-    EXPECT_TRUE(Eventually([&] { return c.IsVisible(); }));
-    c.Attach(TAV_ZEL_CONFIG);
-    c.Detach();
-    c.Hide();
-    EXPECT_TRUE(Eventually([&] { return !c.IsVisible(); }));
-    c.Deinitialize();
-}
-
 namespace {
 
 std::string DriverCall(const char* method, const char* signature, jstring a = nullptr, jstring b = nullptr)
@@ -299,7 +285,8 @@ struct EditedModule : public CollectingSink {
 
 } // namespace
 
-TEST_F(Configurator, EditsInTheBundledGuiReachTheModuleAndRefreshShowsItsChanges)
+// The bundled GUI is started and ended once per process: one test for it.
+TEST_F(Configurator, HostsTheBundledGuiWhoseEditsReachTheModule)
 {
     const std::string config = "/tmp/tav-configurator-edit-test.xml";
     TavTest::WriteFile(config, "<configuration title='Test'>"
@@ -308,6 +295,9 @@ TEST_F(Configurator, EditsInTheBundledGuiReachTheModuleAndRefreshShowsItsChanges
                                "</page></configuration>");
     CConfigurator c(Vm(), "zel/gui/ZEL", RuntimeDirectory());
     c.Initialize("Configurator", nullptr);
+    EXPECT_NE(c.GetWindow(), 0u);
+    c.Show();
+    EXPECT_TRUE(Eventually([&] { return c.IsVisible(); }));
     EditedModule module;
     module.Initialize("Module", nullptr);
     module.Set(16, 7);
@@ -352,5 +342,8 @@ TEST_F(Configurator, EditsInTheBundledGuiReachTheModuleAndRefreshShowsItsChanges
     EXPECT_EQ(module.Get(16), 1049u);
     EXPECT_EQ(last, "1049");
     c.Detach();
+    c.Hide();
+    EXPECT_TRUE(Eventually([&] { return !c.IsVisible(); }));
     linker.UnlinkAll();
+    c.Deinitialize();
 }
