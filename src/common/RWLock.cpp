@@ -126,13 +126,15 @@ void CRWLock::Unlock()
 {
     RequireCreated(created);
     Take(*mutex);
+    // The events are set quietly: releasing the mutex below wakes every
+    // blocked waiter, and each of them waits for the mutex as well.
     if (sharedCount > 0) {
         if (--sharedCount == 0)
-            token->Set();
+            token->SetWithoutWaking();
     } else {
-        token->Set();
+        token->SetWithoutWaking();
         if (--exclusiveCount == 0)
-            noExclusive->Set();
+            noExclusive->SetWithoutWaking();
     }
     mutex->Release();
 }

@@ -21,6 +21,10 @@ public:
         state.store(true, std::memory_order_seq_cst);
         NotifyStateChanged();
     }
+    // Sets the event without waking blocked waiters: for a caller whose next
+    // step wakes them anyway (releasing a mutex does), so that a release
+    // and a set cost one wake-up check together.
+    void SetWithoutWaking() { state.store(true, std::memory_order_release); }
     void Reset()
     {
         if (state.load(std::memory_order_relaxed))
