@@ -3,11 +3,17 @@
 #include "HDRConverterLaplace.h"
 #include "HDRConverterTonemap.h"
 #include "HDRConverterTruncate.h"
+#include "HDRFilter.h"
 #include "HDRFilterAux.h"
+
+#include "Core/RegisterRequest.h"
+#include "DataBuffer/Packet.h"
+#include "DataBuffer/RtlHeapAllocator.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -101,5 +107,31 @@ void BM_FalseColor(benchmark::State& state)
                                                     benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FalseColor)->Unit(benchmark::kMillisecond);
+
+// One packet through the module with the gamma converter: finding the image,
+// the new 8-bit chunk buffer and the conversion.
+void BM_FilterPacket(benchmark::State& state)
+{
+    Tav::CChunkPtr<Tav::CImageChunk> image =
+        Tav::CreateImageChunkBuffer(0, 0, Width, Height, Tav::GetDefaultAllocator(), Tav::PixelTypeMono16);
+    int size = 0;
+    std::memcpy(image.LockData(&size), Frame().data(), Frame().size() * 2);
+    image.UnlockData();
+    Tav::CHDRFilter filter;
+    filter.Initialize("HDRFilter", nullptr);
+    filter.Start();
+    const int32_t gamma = 3;
+    filter.Push(2, Tav::CRegisterRequest::Write(1, &gamma, 4).GetPacket());
+    for (auto _ : state) {
+        Tav::CSmartPointer<Tav::IPacket> packet = CPacket::Create();
+        packet->AddChunkBuffer(image.GetBuffer());
+        filter.Push(1, packet);
+        benchmark::DoNotOptimize(packet.Get());
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+    filter.Deinitialize();
+}
+BENCHMARK(BM_FilterPacket)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ObjectFactory.h"
 
 #include "Core/DeviceController.h"
+#include "HDRFilter.h"
 #include "TavTiff.h"
 
 namespace Tav {
@@ -21,7 +22,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"ImageViewer", nullptr},
     {"DeviceController", &CreateDeviceController},
     {"FpsViewer", nullptr},
-    {"HDRFilter", nullptr},
+    {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
     {"StatisticsDecoupler", nullptr},
     {"ImageStatistics", nullptr},
 };
