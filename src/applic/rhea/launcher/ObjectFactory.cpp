@@ -1,12 +1,14 @@
 #include "ObjectFactory.h"
 
+#include "ImageViewer.h"
+
 namespace Tav {
 
 namespace {
 
 const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceEnumerator", nullptr},
-    {"ImageViewer", nullptr},
+    {"ImageViewer", &CCoreFactory::Create<CImageViewer>},
     {"DeviceController", nullptr},
     {"FpsViewer", nullptr},
     {"HDRFilter", nullptr},

@@ -1,0 +1,39 @@
+#pragma once
+
+// The viewer windows' private messages as posted Qt events. The event types
+// are the message numbers; the parameters keep their meaning.
+
+#include <QEvent>
+
+#include <cstdint>
+
+namespace Tav {
+
+enum ViewerMessage : int {
+    MsgInfoText = 2024,    // frame: pane 2106 shows the info text
+    MsgCursorPos = 3024,   // frame: wParam 1 valid; lParam x | y << 16 (signed 16-bit)
+    MsgImageSize = 3025,   // frame: wParam 1 valid; lParam width | height << 16
+    MsgFrameRate = 3026,   // frame: wParam 1 valid; lParam frames per second
+    MsgPixelValue = 3027,  // frame: wParam 1 valid; lParam red << 16 | green << 8 | blue
+    MsgPaint = 3028,       // image window: lParam 1 when the image size changed
+};
+
+class CViewerEvent : public QEvent {
+public:
+    CViewerEvent(ViewerMessage message, uintptr_t wParam, intptr_t lParam)
+        : QEvent(static_cast<QEvent::Type>(message)), wParam(wParam), lParam(lParam)
+    {
+    }
+
+    ViewerMessage Message() const { return static_cast<ViewerMessage>(type()); }
+
+    const uintptr_t wParam;
+    const intptr_t lParam;
+};
+
+inline bool IsViewerMessage(const QEvent* event, ViewerMessage message)
+{
+    return event->type() == static_cast<QEvent::Type>(message);
+}
+
+} // namespace Tav
