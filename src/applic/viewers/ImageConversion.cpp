@@ -16,6 +16,8 @@ constexpr uint32_t ErrorFail = 0x80004005;
 // Identity tables, one per channel, applied to demosaiced values.
 struct ChannelTables {
     std::array<uint8_t, 256> red, green, blue;
+    // Identity tables change nothing: their pass is skipped.
+    bool identity = true;
     ChannelTables()
     {
         for (int i = 0; i < 256; ++i)
@@ -187,7 +189,7 @@ void ConvertRaw8ToBgr(const uint8_t* src, ptrdiff_t srcPitch, int width, int hei
             b[x] = at(evenSel[1]);
             g[x] = static_cast<uint8_t>((at(evenSel[2]) + at(evenSel[3])) >> 1);
         }
-        for (int x = 0; x < inner; ++x) {
+        for (int x = 0; x < inner && !tables.identity; ++x) {
             b[x] = tables.blue[b[x]];
             g[x] = tables.green[g[x]];
             r[x] = tables.red[r[x]];
