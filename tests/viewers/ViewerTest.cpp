@@ -29,6 +29,12 @@
 
 using namespace Tav;
 
+// Fontconfig keeps caches it never frees; they are not ours to report.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
 
 // One application for the whole program, on the offscreen platform, with
