@@ -418,3 +418,33 @@ TEST(Conversion, OtherTypesLeaveTheBitmap)
     EXPECT_FALSE(mono16.Convert(dib));
     EXPECT_EQ(dib.Get(), before);
 }
+
+TEST(Conversion, Yuv422MatchesTheFormulasForEveryInput)
+{
+    // One line per (U, V): 256 pairs with Y0 = Y1 = i.
+    std::vector<uint8_t> line(4 * 256);
+    std::vector<uint8_t> out(3 * 512);
+    auto clamp = [](int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); };
+    int mismatches = 0;
+    for (int u = 0; u < 256; ++u)
+        for (int v = 0; v < 256; ++v) {
+            for (int i = 0; i < 256; ++i) {
+                line[4 * i] = uint8_t(u);
+                line[4 * i + 1] = line[4 * i + 3] = uint8_t(i);
+                line[4 * i + 2] = uint8_t(v);
+            }
+            ConvertYuv422ToBgr(line.data(), 512, 1, out.data(), ptrdiff_t(out.size()));
+            const int d = u - 128, e = v - 128;
+            for (int i = 0; i < 256 && mismatches < 10; ++i) {
+                const int c = i - 16;
+                const uint8_t* p = &out[6 * i];
+                if (p[0] != clamp((298 * c + 516 * d + 128) >> 8) ||
+                    p[1] != clamp((298 * c - 100 * d - 208 * e + 128) >> 8) ||
+                    p[2] != clamp((298 * c + 409 * e + 128) >> 8) || std::memcmp(p, p + 3, 3) != 0) {
+                    ++mismatches;
+                    ADD_FAILURE() << "U " << u << " Y " << i << " V " << v;
+                }
+            }
+        }
+    EXPECT_EQ(mismatches, 0);
+}

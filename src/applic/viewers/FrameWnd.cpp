@@ -14,6 +14,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
@@ -104,6 +105,9 @@ void CFrameWnd::CreateMenus()
     edit->addAction(AddCommand(CmdCopy, "&Copy\tCtrl + C", QKeySequence("Ctrl+C")));
     QMenu* view = menuBar()->addMenu("&View");
     QMenu* zoom = view->addMenu("Zoom");
+    // The states also follow without a message loop that calls OnIdle.
+    for (QMenu* menu : {file, edit, zoom})
+        connect(menu, &QMenu::aboutToShow, this, [this] { OnIdle(); });
     for (const ZoomItem& item : zoomItems) {
         QAction* action = AddCommand(item.command, item.text, QKeySequence());
         action->setCheckable(true);
@@ -297,6 +301,7 @@ bool CFrameWnd::event(QEvent* e)
         break;
     case MsgImageSize:
         SetPane(PaneImageSize, valid ? Format("%dx%d", int(l & 0xFFFF), int((l >> 16) & 0xFFFF)) : QString());
+        OnIdle(); // a first bitmap enables the picture commands
         break;
     case MsgFrameRate:
         SetPane(PaneFrameRate, valid ? Format("%d fps", int(l)) : QString());

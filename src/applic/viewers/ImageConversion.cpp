@@ -36,35 +36,44 @@ inline int Clamp255(int v)
     return v < 0 ? 0 : (v > 255 ? 255 : v);
 }
 
-// Planar results for one line, interleaved afterwards: both loops are
-// simple enough for the compiler to vectorise.
-#define TAV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+// Planar results for one line, interleaved afterwards: the loops are simple
+// enough for the compiler to vectorise. Each is built for the baseline and
+// for AVX2 and chosen at run time (no ifunc: its resolvers run before the
+// sanitizer run-times are ready).
+#define TAV_KERNEL inline __attribute__((always_inline))
 
-TAV_VECTOR_CLONES
-void Yuv422LineToPlanes(const uint8_t* __restrict src, int pairs, uint8_t* __restrict b, uint8_t* __restrict g,
-                        uint8_t* __restrict r)
+// The integer formulas in 16-bit lanes. With 298 = 256 + 42, 516 = 512 + 4,
+// -208 = -256 + 48 and 409 = 256 + 153, each (... + 128) >> 8 splits into
+// a whole part and a remainder term whose sums stay within 16 bits, e.g.
+// (298c + 516d + 128) >> 8 = c + 2d + ((42c + 4d + 128) >> 8) exactly.
+inline uint8_t Saturate(int16_t v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+TAV_KERNEL void Yuv422LineToPlanesBody(const uint8_t* __restrict src, int pairs, uint8_t* __restrict b,
+                                       uint8_t* __restrict g, uint8_t* __restrict r)
 {
     for (int j = 0; j < pairs; ++j) {
-        int d = src[4 * j] - 128;
-        int c0 = src[4 * j + 1] - 16;
-        int e = src[4 * j + 2] - 128;
-        int c1 = src[4 * j + 3] - 16;
-        int bd = 516 * d + 128;
-        int gd = -100 * d - 208 * e + 128;
-        int rd = 409 * e + 128;
-        int y0 = 298 * c0;
-        int y1 = 298 * c1;
-        b[2 * j] = static_cast<uint8_t>(Clamp255((y0 + bd) >> 8));
-        g[2 * j] = static_cast<uint8_t>(Clamp255((y0 + gd) >> 8));
-        r[2 * j] = static_cast<uint8_t>(Clamp255((y0 + rd) >> 8));
-        b[2 * j + 1] = static_cast<uint8_t>(Clamp255((y1 + bd) >> 8));
-        g[2 * j + 1] = static_cast<uint8_t>(Clamp255((y1 + gd) >> 8));
-        r[2 * j + 1] = static_cast<uint8_t>(Clamp255((y1 + rd) >> 8));
+        const int16_t d = int16_t(src[4 * j] - 128);
+        const int16_t c0 = int16_t(src[4 * j + 1] - 16);
+        const int16_t e = int16_t(src[4 * j + 2] - 128);
+        const int16_t c1 = int16_t(src[4 * j + 3] - 16);
+        const int16_t bd = int16_t(4 * d + 128);
+        const int16_t gd = int16_t(48 * e - 100 * d + 128);
+        const int16_t rd = int16_t(153 * e + 128);
+        const int16_t f0 = int16_t(42 * c0);
+        const int16_t f1 = int16_t(42 * c1);
+        b[2 * j] = Saturate(int16_t(c0 + 2 * d + (int16_t(f0 + bd) >> 8)));
+        g[2 * j] = Saturate(int16_t(c0 - e + (int16_t(f0 + gd) >> 8)));
+        r[2 * j] = Saturate(int16_t(c0 + e + (int16_t(f0 + rd) >> 8)));
+        b[2 * j + 1] = Saturate(int16_t(c1 + 2 * d + (int16_t(f1 + bd) >> 8)));
+        g[2 * j + 1] = Saturate(int16_t(c1 - e + (int16_t(f1 + gd) >> 8)));
+        r[2 * j + 1] = Saturate(int16_t(c1 + e + (int16_t(f1 + rd) >> 8)));
     }
 }
 
-TAV_VECTOR_CLONES
-void InterleaveBgr(const uint8_t* __restrict b, const uint8_t* __restrict g, const uint8_t* __restrict r, int count,
+TAV_KERNEL void InterleaveBgrBody(const uint8_t* __restrict b, const uint8_t* __restrict g, const uint8_t* __restrict r, int count,
                    uint8_t* __restrict dst)
 {
     for (int x = 0; x < count; ++x) {
@@ -81,8 +90,7 @@ struct BlockOffsets {
     int red, blue, green1, green2;
 };
 
-TAV_VECTOR_CLONES
-void Raw8LineToPlanes(const uint8_t* __restrict top, const uint8_t* __restrict bottom, int pairs,
+TAV_KERNEL void Raw8LineToPlanesBody(const uint8_t* __restrict top, const uint8_t* __restrict bottom, int pairs,
                       const int* evenSel, const int* oddSel, uint8_t* __restrict b, uint8_t* __restrict g,
                       uint8_t* __restrict r)
 {
@@ -106,6 +114,40 @@ void Raw8LineToPlanes(const uint8_t* __restrict top, const uint8_t* __restrict b
         g[2 * j + 1] = static_cast<uint8_t>((og1[2 * j] + og2[2 * j]) >> 1);
     }
 }
+
+bool HasAvx2()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
+// A baseline and an AVX2 build of `body`, chosen by the processor.
+#define TAV_DISPATCH(name, params, args)                                                                             \
+    void name##Baseline params { name##Body args; }                                                                   \
+    __attribute__((target("avx2"))) void name##Avx2 params { name##Body args; }                                      \
+    void name params                                                                                                  \
+    {                                                                                                                 \
+        if (HasAvx2())                                                                                                \
+            name##Avx2 args;                                                                                          \
+        else                                                                                                          \
+            name##Baseline args;                                                                                      \
+    }
+
+TAV_DISPATCH(Yuv422LineToPlanes,
+             (const uint8_t* __restrict src, int pairs, uint8_t* __restrict b, uint8_t* __restrict g,
+              uint8_t* __restrict r),
+             (src, pairs, b, g, r))
+TAV_DISPATCH(InterleaveBgr,
+             (const uint8_t* __restrict b, const uint8_t* __restrict g, const uint8_t* __restrict r, int count,
+              uint8_t* __restrict dst),
+             (b, g, r, count, dst))
+TAV_DISPATCH(Raw8LineToPlanes,
+             (const uint8_t* __restrict top, const uint8_t* __restrict bottom, int pairs, const int* evenSel,
+              const int* oddSel, uint8_t* __restrict b, uint8_t* __restrict g, uint8_t* __restrict r),
+             (top, bottom, pairs, evenSel, oddSel, b, g, r))
 
 // Colour of the sample at (column parity, row parity) for each pattern:
 // 'R', 'G' or 'B'.
