@@ -286,7 +286,7 @@ bool CFrameWnd::OnIdle()
 
 bool CFrameWnd::event(QEvent* e)
 {
-    const int type = e->type();
+    const int type = CViewerEvent::Received(e)->type();
     if (type != MsgInfoText && (type < MsgCursorPos || type > MsgPixelValue))
         return QMainWindow::event(e);
     auto* message = static_cast<CViewerEvent*>(e);

@@ -7,6 +7,11 @@
 
 #include <cstdint>
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace Tav {
 
 enum ViewerMessage : int {
@@ -23,16 +28,33 @@ public:
     CViewerEvent(ViewerMessage message, uintptr_t wParam, intptr_t lParam)
         : QEvent(static_cast<QEvent::Type>(message)), wParam(wParam), lParam(lParam)
     {
+#if defined(__SANITIZE_THREAD__)
+        // Qt's event queue hands the event over under a lock the thread
+        // sanitizer cannot see.
+        __tsan_release(this);
+#endif
     }
 
     ViewerMessage Message() const { return static_cast<ViewerMessage>(type()); }
+
+    // Called by the receiver before it reads the event.
+    static CViewerEvent* Received(QEvent* event)
+    {
+#if defined(__SANITIZE_THREAD__)
+        __tsan_acquire(event);
+#endif
+        return static_cast<CViewerEvent*>(event);
+    }
 
     const uintptr_t wParam;
     const intptr_t lParam;
 };
 
-inline bool IsViewerMessage(const QEvent* event, ViewerMessage message)
+inline bool IsViewerMessage(QEvent* event, ViewerMessage message)
 {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#endif
     return event->type() == static_cast<QEvent::Type>(message);
 }
 
