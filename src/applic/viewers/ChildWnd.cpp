@@ -345,7 +345,7 @@ void CChildWnd::Save()
 bool CChildWnd::event(QEvent* e)
 {
     if (IsViewerMessage(e, MsgPaint)) {
-        OnPaintMessage(CViewerEvent::Received(e)->lParam != 0);
+        OnPaintMessage(static_cast<CViewerEvent*>(e)->lParam != 0);
         return true;
     }
     return QAbstractScrollArea::event(e);

@@ -286,7 +286,8 @@ bool CFrameWnd::OnIdle()
 
 bool CFrameWnd::event(QEvent* e)
 {
-    const int type = CViewerEvent::Received(e)->type();
+    AcquireEvent(e);
+    const int type = e->type();
     if (type != MsgInfoText && (type < MsgCursorPos || type > MsgPixelValue))
         return QMainWindow::event(e);
     auto* message = static_cast<CViewerEvent*>(e);

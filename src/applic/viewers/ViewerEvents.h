@@ -37,24 +37,24 @@ public:
 
     ViewerMessage Message() const { return static_cast<ViewerMessage>(type()); }
 
-    // Called by the receiver before it reads the event.
-    static CViewerEvent* Received(QEvent* event)
-    {
-#if defined(__SANITIZE_THREAD__)
-        __tsan_acquire(event);
-#endif
-        return static_cast<CViewerEvent*>(event);
-    }
 
     const uintptr_t wParam;
     const intptr_t lParam;
 };
 
-inline bool IsViewerMessage(QEvent* event, ViewerMessage message)
+// Receivers call this before they read any event that may be one of ours.
+inline void AcquireEvent(QEvent* event)
 {
 #if defined(__SANITIZE_THREAD__)
     __tsan_acquire(event);
+#else
+    (void)event;
 #endif
+}
+
+inline bool IsViewerMessage(QEvent* event, ViewerMessage message)
+{
+    AcquireEvent(event);
     return event->type() == static_cast<QEvent::Type>(message);
 }
 
