@@ -31,11 +31,6 @@ const ChannelTables& Tables()
     return tables;
 }
 
-inline int Clamp255(int v)
-{
-    return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
-
 // Planar results for one line, interleaved afterwards: the loops are simple
 // enough for the compiler to vectorise. Each is built for the baseline and
 // for AVX2 and chosen at run time (no ifunc: its resolvers run before the
