@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  libopencv-dev
   libpugixml-dev libtiff-dev
   openjdk-17-jdk
   libxcb1-dev

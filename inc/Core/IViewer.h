@@ -2,7 +2,8 @@
 
 namespace Tav {
 
-// A window the View menu shows and hides.
+// A component with a window of its own that the main window shows and hides
+// from its View menu.
 class IViewer {
 public:
     virtual void Show() = 0;

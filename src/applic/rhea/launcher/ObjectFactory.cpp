@@ -3,6 +3,7 @@
 #include "Core/DeviceController.h"
 #include "HDRFilter.h"
 #include "TavTiff.h"
+#include "ImageViewer.h"
 
 namespace Tav {
 
@@ -19,7 +20,7 @@ IComponent* CreateDeviceController()
 
 const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceEnumerator", nullptr},
-    {"ImageViewer", nullptr},
+    {"ImageViewer", &CCoreFactory::Create<CImageViewer>},
     {"DeviceController", &CreateDeviceController},
     {"FpsViewer", nullptr},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
