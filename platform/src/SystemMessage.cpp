@@ -45,6 +45,7 @@ constexpr Entry systemMessages[] = {
     {0x80004005u, "Unspecified error"},
     {0x8000FFFFu, "Catastrophic failure"},
     {0x80020005u, "Type mismatch."},
+    {0x8002000Au, "Out of present range."},
     {0x8007000Eu, "Not enough storage is available to complete this operation."},
     {0x80070057u, "The parameter is incorrect."},
 };

@@ -20,8 +20,10 @@ bool IsHelpRequested(const CCommandLine& arguments);
 
 // The launcher's settings as the command line sets them.
 struct LauncherOptions {
-    std::string classPath = "c:/projects/vc_tav/design/bin/jh.jar;c:/projects/vc_tav/design/src/configurator/src;"
-                            "c:/projects/vc_tav/design/src/configurator/src/zel.jar";
+    // The bundled GUI; the launcher looks for it next to the executable when
+    // it is not in the current directory. "/zel/cfg/tav.xml" is the
+    // configuration the jar carries as a resource.
+    std::string classPath = "zel.jar";
     std::string className = "zel/gui/ZEL";
     std::string configFile = "/zel/cfg/tav.xml";
     std::string connectionFile = "DefaultConnections.xml";
