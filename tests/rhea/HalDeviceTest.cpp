@@ -20,7 +20,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <cstdlib>
 #include <set>
+#include <thread>
 #include <vector>
 
 using namespace Tav;
@@ -535,4 +537,56 @@ TEST_F(HalDevice, AfterRemovalRegistersAndGrabsFailWithRemoved)
     EXPECT_EQ(grab.GetLine(), 376);
     device->Close();
     ASSERT_TRUE(sink.WaitFor(0));
+}
+
+// Grabbing, stopping, changing the size, single shots and removal in a loop,
+// with packets released late from another thread. Runs for
+// TAV_RHEAHAL_STRESS_SECONDS (default 2; the thread-sanitizer run uses 30).
+TEST_F(HalDevice, GrabStopResizeAndRemoveInALoop)
+{
+    const char* setting = std::getenv("TAV_RHEAHAL_STRESS_SECONDS");
+    const double seconds = setting ? std::atof(setting) : 2.0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int rounds = 0;
+    while (std::chrono::steady_clock::now() < end || rounds < 3) {
+        RheaTest::LoadCameras(cameras);
+        const int id = sim.Cameras().front();
+        Rig rig;
+        rig.Open(id);
+        rig.holdNext = 3;
+        std::thread releaser;
+        for (int step = 0; step < 4; ++step) {
+            rig.Control(0, 1);
+            ASSERT_TRUE(rig.WaitForFrames(rig.FrameCount() + 3));
+            if (step == 1) {
+                // Packets held downstream go back from another thread while
+                // the grab goes on.
+                releaser = std::thread([&rig] {
+                    std::vector<CSmartPointer<IPacket>> packets;
+                    {
+                        std::lock_guard<std::mutex> guard(rig.mutex);
+                        packets.swap(rig.held);
+                    }
+                    packets.clear();
+                });
+            }
+            if (rounds % 3 == 1 && step == 2) {
+                ASSERT_TRUE(sim.RemoveCamera(id));
+                ASSERT_TRUE(rig.WaitForState(4));
+                ASSERT_TRUE(rig.WaitForState(0));
+                break;
+            }
+            rig.Control(0, 0);
+            ASSERT_TRUE(rig.WaitForState(1));
+            rig.WriteDriverRegister(4, step % 2 ? 64 : 32);
+            rig.WriteDriverRegister(5, step % 2 ? 48 : 16);
+            rig.Control(1, 1);
+            ASSERT_TRUE(rig.WaitForState(1));
+        }
+        if (releaser.joinable())
+            releaser.join();
+        rig.Shutdown();
+        ASSERT_EQ(Hal::Rhea::CDevice::LiveBlocks(), 0) << "round " << rounds;
+        ++rounds;
+    }
 }
