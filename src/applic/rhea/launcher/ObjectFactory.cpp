@@ -2,6 +2,8 @@
 
 #include "Core/DeviceController.h"
 #include "HDRFilter.h"
+#include "Device.h"
+#include "RheaDeviceEnumerator.h"
 #include "TavTiff.h"
 #include "ImageViewer.h"
 
@@ -9,17 +11,19 @@ namespace Tav {
 
 namespace {
 
-// The controller injects TIFF files through the viewers' reader, which the
-// core library cannot depend on.
+// The controller injects TIFF files through the viewers' reader and opens
+// the built-in 1394 camera layer, neither of which the core library can
+// depend on.
 IComponent* CreateDeviceController()
 {
     auto* controller = new CDeviceController;
     controller->SetImageFileLoader(&LoadTiffAsChunk);
+    controller->SetBuiltInDevice(&Hal::Rhea::OpenDevice);
     return controller;
 }
 
 const CCoreFactory::Kind applicationKinds[] = {
-    {"DeviceEnumerator", nullptr},
+    {"DeviceEnumerator", &CCoreFactory::Create<CRheaDeviceEnumerator>},
     {"ImageViewer", &CCoreFactory::Create<CImageViewer>},
     {"DeviceController", &CreateDeviceController},
     {"FpsViewer", nullptr},
