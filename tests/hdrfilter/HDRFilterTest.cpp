@@ -117,7 +117,7 @@ struct ImageSpec {
 
 // A packet with one image chunk buffer holding `bytes` as its pixel data and
 // a header as given (sizes and type are not checked against the data).
-CSmartPointer<IPacket> MakeRawImagePacket(const ImageSpec& spec, const std::vector<uint8_t>& bytes, int32_t pitch)
+CSmartPointer<IPacket> MakeRawImagePacket(const ImageSpec& shape, const std::vector<uint8_t>& bytes, int32_t pitch)
 {
     CChunkPtr<CImageChunk> image = CreateImageChunkBuffer(0, 0, static_cast<int>(bytes.size()), 1,
                                                           GetDefaultAllocator(), PixelTypeMono8);
@@ -125,24 +125,24 @@ CSmartPointer<IPacket> MakeRawImagePacket(const ImageSpec& spec, const std::vect
     std::memcpy(image.LockData(&size), bytes.data(), bytes.size());
     image.UnlockData();
     CImageChunk* header = image.Get();
-    header->width = static_cast<uint16_t>(spec.width);
-    header->height = static_cast<uint16_t>(spec.height);
-    header->x = spec.x;
-    header->y = spec.y;
+    header->width = static_cast<uint16_t>(shape.width);
+    header->height = static_cast<uint16_t>(shape.height);
+    header->x = shape.x;
+    header->y = shape.y;
     header->pitch = pitch;
-    header->pixelType = spec.pixelType;
-    header->bitDepth = spec.bitDepth;
-    header->filterPattern = spec.filterPattern;
+    header->pixelType = shape.pixelType;
+    header->bitDepth = shape.bitDepth;
+    header->filterPattern = shape.filterPattern;
     CSmartPointer<IPacket> packet = CPacket::Create();
     packet->AddChunkBuffer(image.GetBuffer());
     return packet;
 }
 
-CSmartPointer<IPacket> Make16BitPacket(const ImageSpec& spec, const std::vector<uint16_t>& samples)
+CSmartPointer<IPacket> Make16BitPacket(const ImageSpec& shape, const std::vector<uint16_t>& samples)
 {
     std::vector<uint8_t> bytes(samples.size() * 2);
     std::memcpy(bytes.data(), samples.data(), bytes.size());
-    return MakeRawImagePacket(spec, bytes, spec.width * 2);
+    return MakeRawImagePacket(shape, bytes, shape.width * 2);
 }
 
 std::vector<CSmartPointer<IChunkBuffer>> BuffersOf(const CSmartPointer<IPacket>& packet)
