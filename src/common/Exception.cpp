@@ -63,19 +63,32 @@ std::string FormatString(const char* format, ...)
     return result;
 }
 
+namespace {
+
+// The catalog text for `code`, or the result to return instead of
+// formatting one (empty, or the missing-catalog text) in `fallback`.
+const std::string* FindMessageText(const char* messageFile, uint32_t code, std::string& fallback)
+{
+    // The program itself carries no message table.
+    if (!messageFile || !*messageFile)
+        return nullptr;
+    auto catalog = Platform::MessageCatalog::Load(messageFile);
+    if (!catalog) {
+        fallback = FormatString("<message resource file %s could not be loaded>", messageFile);
+        return nullptr;
+    }
+    // Catalogs stay cached for the life of the process.
+    return catalog->Find(code);
+}
+
+} // namespace
+
 std::string LoadMessage(const char* messageFile, uint32_t code, va_list arguments)
 {
     try {
-        // The program itself carries no message table.
-        if (!messageFile || !*messageFile)
-            return std::string();
-        auto catalog = Platform::MessageCatalog::Load(messageFile);
-        if (!catalog)
-            return FormatString("<message resource file %s could not be loaded>", messageFile);
-        const std::string* text = catalog->Find(code);
-        if (!text)
-            return std::string();
-        return FormatString(text->c_str(), arguments);
+        std::string fallback;
+        const std::string* text = FindMessageText(messageFile, code, fallback);
+        return text ? FormatString(text->c_str(), arguments) : fallback;
     } catch (const std::bad_alloc&) {
         return std::string();
     }
@@ -85,14 +98,10 @@ std::string Detail::LoadCheckedMessage(const char* messageFile, uint32_t code, c
                                        ...)
 {
     try {
-        if (!messageFile || !*messageFile)
-            return std::string();
-        auto catalog = Platform::MessageCatalog::Load(messageFile);
-        if (!catalog)
-            return FormatString("<message resource file %s could not be loaded>", messageFile);
-        const std::string* text = catalog->Find(code);
+        std::string fallback;
+        const std::string* text = FindMessageText(messageFile, code, fallback);
         if (!text)
-            return std::string();
+            return fallback;
         if (!FormatAccepts(text->c_str(), kinds, count))
             return *text;
         va_list arguments;
