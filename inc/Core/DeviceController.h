@@ -135,6 +135,8 @@ private:
     void StopAfterFault();
     void InjectImageFile();
     // Stops or starts every module of the factory's graph but this one.
+    // Runs `operation` on every module of the factory but this one.
+    void ForOtherModules(void (IModule::*operation)());
     void StopOtherModules();
     void StartOtherModules();
     void SendValueChunk(int port, const GUID& type, uint32_t value);

@@ -166,7 +166,7 @@ void CDeviceController::CloseDevice()
     }
 }
 
-void CDeviceController::StopOtherModules()
+void CDeviceController::ForOtherModules(void (IModule::*operation)())
 {
     if (!factory)
         return;
@@ -174,20 +174,18 @@ void CDeviceController::StopOtherModules()
         if (component == static_cast<IComponent*>(this))
             continue;
         if (auto* module = dynamic_cast<IModule*>(component))
-            module->Stop();
+            (module->*operation)();
     }
+}
+
+void CDeviceController::StopOtherModules()
+{
+    ForOtherModules(&IModule::Stop);
 }
 
 void CDeviceController::StartOtherModules()
 {
-    if (!factory)
-        return;
-    for (IComponent* component : factory->GetObjects()) {
-        if (component == static_cast<IComponent*>(this))
-            continue;
-        if (auto* module = dynamic_cast<IModule*>(component))
-            module->Start();
-    }
+    ForOtherModules(&IModule::Start);
 }
 
 CDeviceController::IDevice* CDeviceController::CurrentDevice(int requiredState)
