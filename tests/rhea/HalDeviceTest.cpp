@@ -9,6 +9,8 @@
 #include "Core/RegisterRequest.h"
 #include "DataBuffer/ChunkBuffer.h"
 #include "DataBuffer/Guid.h"
+#include <cstdio>
+#include <string>
 #include "DataBuffer/ImageChunk.h"
 #include "DataBuffer/ValueChunk.h"
 
@@ -284,7 +286,13 @@ TEST_F(HalDevice, ContinuousGrabCirculatesSevenBlocksWithCameraHeaderAndCheckWor
     EXPECT_EQ(Created(), 7u);
     {
         std::lock_guard<std::mutex> guard(rig.mutex);
-        EXPECT_EQ(rig.errorCodes.size(), 0u);
+        std::string codes;
+        for (uint32_t code : rig.errorCodes) {
+            char text[16];
+            std::snprintf(text, sizeof text, " %08x", code);
+            codes += text;
+        }
+        EXPECT_EQ(rig.errorCodes.size(), 0u) << "error codes:" << codes;
     }
     rig.Shutdown();
     EXPECT_EQ(Hal::Rhea::CDevice::LiveBlocks(), 0);
