@@ -4,6 +4,7 @@
 #include "ObjectFactory.h"
 #include "SettingsKey.h"
 #include "ViewerEvents.h"
+#include "ViewerTestApp.h"
 
 #include "Common/Exception.h"
 #include "DataBuffer/ImageChunk.h"
@@ -49,21 +50,9 @@ extern "C" const char* __tsan_default_suppressions()
 
 namespace {
 
-// One application for the whole program, on the offscreen platform, with
-// the settings store in a directory of its own.
 QApplication& App()
 {
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "tav_viewers_tests";
-        static char* argv[] = {name, nullptr};
-        auto* a = new QApplication(argc, argv);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(TavTest::MakeTempDirectory()));
-        return a;
-    }();
-    return *app;
+    return TavTest::ViewerTestApp();
 }
 
 void Pump()

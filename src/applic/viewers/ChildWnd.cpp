@@ -2,6 +2,8 @@
 
 #include "DibImage.h"
 #include "ImageConversion.h"
+#include "SaveDialog.h"
+#include "TavTiff.h"
 #include "ViewerEvents.h"
 
 #include "Common/Jel/JelException.h"
@@ -9,8 +11,7 @@
 #include "Platform/MessageBox.h"
 #include "Platform/Waitable.h"
 
-#include <QCoreApplication>
-#include <QFileDialog>
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -325,18 +326,42 @@ void CChildWnd::Save()
         saveDialog(*this);
         return;
     }
-    Jel::CDibPtr bitmap = GetDisplayBitmap();
-    if (!bitmap || bitmap->IsEmpty())
-        return;
-    QString name = QFileDialog::getSaveFileName(this, QString(), QString(), "Windows bitmap (*.bmp)");
-    if (name.isEmpty())
-        return;
+    // Copies taken under the frame lock: the dialog runs without it, so the
+    // delivering thread and the module's stop never wait for the user, and
+    // the file holds the picture shown when the command was given.
+    Jel::CDibPtr picture;
+    CChunkPtr<CImageChunk> camera;
     std::string failure;
-    try {
+    {
         CCriticalSectionLock guard(*lock);
-        bitmap->SaveBMP(name.toStdString());
+        if (!displayBitmap || displayBitmap->IsEmpty())
+            return;
+        try {
+            picture = displayBitmap->Clone(false);
+        } catch (const Jel::Exception& error) {
+            failure = error.GetContext() + ": " + error.GetMessage();
+        }
+        camera = keptMono16Chunk;
+    }
+    if (!failure.empty()) {
+        if (showError)
+            showError(failure.c_str());
+        return;
+    }
+
+    QWidget* owner = QApplication::activeWindow() ? QApplication::activeWindow() : window();
+    CSaveDialog dialog(camera.IsNull() ? nullptr : "Mono16", owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    try {
+        if (dialog.GetFormat() == CSaveDialog::FormatBitmap)
+            picture->SaveBMP(dialog.GetFileName());
+        else if (dialog.GetSource() == CSaveDialog::SourceCamera && !camera.IsNull())
+            SaveChunkAsTiff(dialog.GetFileName().c_str(), camera);
     } catch (const Jel::Exception& error) {
         failure = error.GetContext() + ": " + error.GetMessage();
+    } catch (const CException& error) {
+        CStaticErrorView::ShowError(error);
     }
     if (!failure.empty() && showError)
         showError(failure.c_str());

@@ -81,9 +81,10 @@ public:
     // Whether the frame is visible and not minimised; set by the frame.
     void SetDisplayed(bool displayed);
 
-    // Hooks: the zoom-limit beep, the save dialog and the display of a
-    // failed copy or save. Defaults: the system beep, a file dialog saving a
-    // bitmap, an error box.
+    // Hooks: the zoom-limit beep, a replacement of the save dialog and the
+    // display of a failed copy or bitmap save. Defaults: the system beep,
+    // CSaveDialog, an error box. TIFF failures are framework errors and go
+    // to the error box directly.
     std::function<void()> beep;
     std::function<void(CChildWnd&)> saveDialog;
     std::function<void(const char* text)> showError;

@@ -62,6 +62,27 @@ bool CSettingsKey::WriteDword(const char* name, uint32_t value)
     return store.status() == QSettings::NoError;
 }
 
+std::optional<std::string> CSettingsKey::ReadString(const char* name, size_t maxLength) const
+{
+    QSettings store = OpenStore();
+    QVariant value = store.value(Key(group, name));
+    // Numbers and string lists are no file names.
+    if (!value.isValid() || value.typeId() != QMetaType::QString)
+        return std::nullopt;
+    std::string text = value.toString().toStdString();
+    if (text.size() > maxLength)
+        return std::nullopt;
+    return text;
+}
+
+bool CSettingsKey::WriteString(const char* name, const std::string& value)
+{
+    QSettings store = OpenStore();
+    store.setValue(Key(group, name), QString::fromStdString(value));
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
 std::string ComponentKeyPath(const std::string& componentName)
 {
     return std::string(rootPath) + "\\" + componentName;

@@ -2,7 +2,7 @@
 
 // The per-user settings store: QSettings of organisation "Quarlo",
 // application "Tav". A key path such as "Software\Quarlo\Tav\ImageViewer"
-// names the group "ImageViewer"; values are integers.
+// names the group "ImageViewer"; values are integers or strings.
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +20,10 @@ public:
     std::optional<uint32_t> ReadDword(const char* name) const;
     // False when the store cannot be written.
     bool WriteDword(const char* name, uint32_t value);
+    // The text, or nothing when it is missing or longer than `maxLength`
+    // bytes (UTF-8).
+    std::optional<std::string> ReadString(const char* name, size_t maxLength) const;
+    bool WriteString(const char* name, const std::string& value);
 
     const std::string& Group() const { return group; }
 
