@@ -38,7 +38,7 @@ size_t CDeviceDescriptor::ReadProfileString(const std::string& file, const std::
                                             size_t size)
 {
     std::string found = fallback;
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(LocalPath(file), std::ios::binary);
     bool inSection = false;
     std::string line;
     while (in && std::getline(in, line)) {
@@ -66,6 +66,15 @@ size_t CDeviceDescriptor::ReadProfileString(const std::string& file, const std::
     }
     value = found.substr(0, size - 1);
     return value.size();
+}
+
+std::string CDeviceDescriptor::LocalPath(const std::string& file)
+{
+    if (file.find('\\') == std::string::npos || std::ifstream(file).good())
+        return file;
+    std::string local = file;
+    std::replace(local.begin(), local.end(), '\\', '/');
+    return local;
 }
 
 std::string CDeviceDescriptor::GetName() const
