@@ -1,6 +1,7 @@
 #include "DeviceDescriptor.h"
 
 #include "Common/Exception.h"
+#include "Platform/ProcessInfo.h"
 
 #include <algorithm>
 #include <cctype>
@@ -70,10 +71,20 @@ size_t CDeviceDescriptor::ReadProfileString(const std::string& file, const std::
 
 std::string CDeviceDescriptor::LocalPath(const std::string& file)
 {
-    if (file.find('\\') == std::string::npos || std::ifstream(file).good())
+    auto exists = [](const std::string& path) { return std::ifstream(path).good(); };
+    if (file.empty() || exists(file))
         return file;
     std::string local = file;
     std::replace(local.begin(), local.end(), '\\', '/');
+    if (exists(local))
+        return local;
+    // A relative name not found in the working folder: the copy shipped
+    // next to the program.
+    if (local[0] != '/') {
+        const std::string shipped = Platform::ExecutableDirectory() + "/" + local;
+        if (exists(shipped))
+            return shipped;
+    }
     return local;
 }
 

@@ -26,7 +26,8 @@ public:
                                     const std::string& fallback, std::string& value, size_t size);
 
     // `file` as this platform opens it: a Windows path such as ".\Q7.ini"
-    // that names no file as it stands is tried with '/' separators.
+    // that names no file as it stands is tried with '/' separators, and a
+    // relative one missing from the working folder next to the program.
     static std::string LocalPath(const std::string& file);
 
 private:
