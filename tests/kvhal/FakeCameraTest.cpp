@@ -205,3 +205,20 @@ TEST_F(FakeCamera, PixelFormatsFollowTheCamera)
         EXPECT_EQ(Hal::Kv::PixelFormatOf(PixelTypeRaw8, header.filterPattern), bayer);
     }
 }
+
+TEST_F(FakeCamera, UnknownCamerasAndUncarriedFormatsAreRefused)
+{
+    ControllerRig rig(plugIn);
+    EXPECT_EQ(ErrorCode([&] { rig.Controller().OpenDevice(CDeviceDescriptor("no-such-camera", "")); }), 0xCEF30010u);
+    EXPECT_EQ(rig.Controller().GetState(), 0);
+
+    rig.Controller().OpenDevice(CDeviceDescriptor(camera, ""));
+    ASSERT_TRUE(rig.WaitForState(1));
+    // The fake camera offers only carried formats; its pixel format register
+    // takes any code.
+    const uint32_t pixelFormatRegister = 0x128;
+    rig.WriteU32(1024, pixelFormatRegister, ARV_PIXEL_FORMAT_MONO_12_PACKED);
+    EXPECT_EQ(ErrorCode([&] { rig.Control(0, 1); }), 0xCEF30011u);
+    EXPECT_EQ(rig.Controller().GetState(), 1);
+    EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1025, 18); }), 0xCEF30011u);
+}
