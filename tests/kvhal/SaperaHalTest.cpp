@@ -40,6 +40,11 @@ TEST(SaperaHal, GrabsTheSimulatedPatternThroughTheDescriptor)
         ControllerRig rig(plugIn);
         rig.Controller().OpenDevice(Hal::Sapera::CDeviceDescriptor(".\\Q7.ini", "X64 - 1"));
         ASSERT_TRUE(rig.WaitForState(1));
+        EXPECT_EQ(rig.ReadText(1025, 0), "X64-CL_1");
+        EXPECT_EQ(rig.ReadU32(1025, 4), 640u);
+        EXPECT_EQ(rig.ReadU32(1025, 18), uint32_t(PixelTypeMono8));
+        EXPECT_EQ(ErrorCode([&] { rig.WriteU32(1025, 4, 320); }), 0xCEF30004u);
+        EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1025, 6); }), 0xCEF30003u);
         rig.Control(0, 1);
         ASSERT_TRUE(rig.recording.WaitFor([](Recording& r) { return r.frames.size() >= 5; }));
         rig.Control(0, 0);

@@ -7,14 +7,29 @@
 #include "DataBuffer/ImageChunk.h"
 #include "DataBuffer/RtlHeapAllocator.h"
 
+#include "Common/Exception.h"
+
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 namespace Tav::Hal::Sapera {
 
 namespace {
+
 // Behind the pixels: image header and trailer, then the frame counter.
 constexpr uint32_t trailerBytes = ImageChunkOverhead + 28;
+
+const char* const sourceFile = "Device.cpp";
+
+// The camera layer's register errors.
+struct CameraLayerResourceName {
+    static const char* GetName() { return "TavRheaHalError.dll"; }
+};
+using CRegisterException = CExceptionDerivation<CameraLayerResourceName>;
+constexpr uint32_t ErrorNoRegister = 0xCEF30003;
+constexpr uint32_t ErrorReadOnly = 0xCEF30004;
+
 } // namespace
 
 std::atomic<int> CDevice::liveBlocks{0};
@@ -46,7 +61,7 @@ void CDevice::Give(CMemBlock* block)
     changed.notify_one();
 }
 
-CDevice::CDevice() : thread(*this), link(std::make_shared<COwnerLink>()) {}
+CDevice::CDevice() : boardRegisters(*this), thread(*this), link(std::make_shared<COwnerLink>()) {}
 
 CDevice::~CDevice()
 {
@@ -101,6 +116,40 @@ void CDevice::StartContinuousGrab() { Post(Request::StartContinuous); }
 void CDevice::InitSingleShot() { Post(Request::StartSingle); }
 void CDevice::StopContinuousGrab() { Post(Request::Stop); }
 void CDevice::CancelSingleShot() { Post(Request::Stop); }
+
+void CDevice::CBoardRegisterSet::Read(uint64_t address, void* buffer, uint32_t length)
+{
+    if (!buffer || length == 0)
+        throw CCommonException(0xCEF00006, __LINE__, sourceFile);
+    const uint32_t index = uint32_t(address), high = uint32_t(address >> 32);
+    const CFrameGrabber& grabber = *owner.grabber;
+    if (high == 0 && index == 0) {
+        const std::string& text = grabber.BoardName();
+        const size_t n = std::min<size_t>(text.size(), length - 1);
+        std::memcpy(buffer, text.data(), n);
+        static_cast<char*>(buffer)[n] = '\0';
+        return;
+    }
+    uint32_t value = 0;
+    switch (high == 0 ? index : uint32_t(-1)) {
+    case 4: value = grabber.Width(); break;
+    case 5: value = grabber.Height(); break;
+    case 18: value = grabber.Coding(); break;
+    default: throw CRegisterException(ErrorNoRegister, __LINE__, sourceFile, index, high);
+    }
+    if (length < 4)
+        throw CCommonException(0xCEF00006, __LINE__, sourceFile);
+    std::memcpy(buffer, &value, 4);
+}
+
+void CDevice::CBoardRegisterSet::Write(uint64_t address, const void*, uint32_t)
+{
+    const uint32_t index = uint32_t(address), high = uint32_t(address >> 32);
+    if (high != 0 || (index != 0 && index != 4 && index != 5 && index != 18))
+        throw CRegisterException(ErrorNoRegister, __LINE__, sourceFile, index, high);
+    // The frame is the ini file's.
+    throw CRegisterException(ErrorReadOnly, __LINE__, sourceFile, index, high);
+}
 
 void CDevice::Post(Request request)
 {

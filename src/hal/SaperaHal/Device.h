@@ -42,7 +42,8 @@ public:
     void InitSingleShot() override;
     void CancelSingleShot() override;
     bool HasCheckWord() override { return false; }
-    IRegisterSet* GetRegisterSet(int) override { return nullptr; }
+    // 1025: the board's name and the frame, read-only.
+    IRegisterSet* GetRegisterSet(int id) override { return id == 1025 ? &boardRegisters : nullptr; }
 
     static int LiveBlocks() { return liveBlocks.load(); }
 
@@ -58,6 +59,18 @@ private:
         ~CMemBlock() override;
         void DeleteThis() override;
         std::shared_ptr<COwnerLink> owner;
+    };
+
+    // As the first registers of the 1394 driver set: 0 the board's name
+    // (text), 4 width, 5 height, 18 pixel type; 4-byte little-endian values.
+    class CBoardRegisterSet : public IRegisterSet {
+    public:
+        explicit CBoardRegisterSet(CDevice& owner) : owner(owner) {}
+        void Read(uint64_t address, void* buffer, uint32_t length) override;
+        void Write(uint64_t address, const void* buffer, uint32_t length) override;
+
+    private:
+        CDevice& owner;
     };
 
     class CGrabberThread : public CThreadBaseWin32 {
@@ -93,6 +106,7 @@ private:
     bool singleShotTaken = false;
     uint32_t frame = 0;
 
+    CBoardRegisterSet boardRegisters;
     CGrabberThread thread;
     std::shared_ptr<COwnerLink> link;
 
