@@ -13,6 +13,7 @@ packages=(
   openjdk-17-jdk
   libxcb1-dev
   xvfb xauth
+  libaravis-dev libusb-1.0-0-dev
 )
 
 missing=()

@@ -219,6 +219,16 @@ const Catalog rheaHalCatalog{
         {0xCEF30004, {I, I}},
         // 1394 feature probe register set: wrong address. (low address half, high address half)
         {0xCEF30005, {I, I}},
+        // GenICam plug-in: the camera library's error. (its message, its code)
+        {0xCEF30010, {S, I}},
+        // GenICam plug-in: a pixel format no image chunk carries. (format name, PFNC code)
+        {0xCEF30011, {S, I}},
+        // GenICam plug-in: a grab or register access after close.
+        {0xCEF30012, {}},
+        // GenICam plug-in: a frame setting written during a grab.
+        {0xCEF30013, {}},
+        // Frame grabber stand-in: its configuration. (what is wrong)
+        {0xCEF30020, {S}},
     },
 };
 

@@ -1,6 +1,7 @@
 #include "DeviceDescriptor.h"
 
 #include "Common/Exception.h"
+#include "Platform/ProcessInfo.h"
 
 #include <algorithm>
 #include <cctype>
@@ -38,7 +39,7 @@ size_t CDeviceDescriptor::ReadProfileString(const std::string& file, const std::
                                             size_t size)
 {
     std::string found = fallback;
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(LocalPath(file), std::ios::binary);
     bool inSection = false;
     std::string line;
     while (in && std::getline(in, line)) {
@@ -66,6 +67,25 @@ size_t CDeviceDescriptor::ReadProfileString(const std::string& file, const std::
     }
     value = found.substr(0, size - 1);
     return value.size();
+}
+
+std::string CDeviceDescriptor::LocalPath(const std::string& file)
+{
+    auto exists = [](const std::string& path) { return std::ifstream(path).good(); };
+    if (file.empty() || exists(file))
+        return file;
+    std::string local = file;
+    std::replace(local.begin(), local.end(), '\\', '/');
+    if (exists(local))
+        return local;
+    // A relative name not found in the working folder: the copy shipped
+    // next to the program.
+    if (local[0] != '/') {
+        const std::string shipped = Platform::ExecutableDirectory() + "/" + local;
+        if (exists(shipped))
+            return shipped;
+    }
+    return local;
 }
 
 std::string CDeviceDescriptor::GetName() const

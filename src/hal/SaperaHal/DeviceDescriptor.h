@@ -25,6 +25,11 @@ public:
     static size_t ReadProfileString(const std::string& file, const std::string& section, const std::string& key,
                                     const std::string& fallback, std::string& value, size_t size);
 
+    // `file` as this platform opens it: a Windows path such as ".\Q7.ini"
+    // that names no file as it stands is tried with '/' separators, and a
+    // relative one missing from the working folder next to the program.
+    static std::string LocalPath(const std::string& file);
+
 private:
     std::string iniFile;
 };
