@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
 using namespace Tav;
 using namespace TavTest;
@@ -162,21 +161,6 @@ TEST_F(FpsViewerTest, PlacementSurvivesARestart)
     viewer = std::make_unique<CFpsViewer>();
     EXPECT_EQ(viewer->GetDialog().geometry(), placed);
     EXPECT_FALSE(viewer->IsVisible()); // the main window decides that
-}
-
-TEST_F(FpsViewerTest, CountsFromAnotherThreadWhileTheTimerReads)
-{
-    CFpsViewerDlg& dialog = viewer->GetDialog();
-    dialog.clock = [] { return CFrameRateCounter::Clock::now(); };
-    std::thread sender([&] {
-        for (int i = 0; i < 2000; ++i)
-            viewer->Push(1, ImagePacket());
-    });
-    for (int i = 0; i < 50; ++i)
-        dialog.OnTimer();
-    sender.join();
-    dialog.OnTimer();
-    EXPECT_GE(dialog.GetRate(), 0.0);
 }
 
 TEST_F(FpsViewerTest, FactoryMakesAViewer)

@@ -51,9 +51,17 @@ public:
             AddOutputPort(port);
     }
     void OnData(int, const CSmartPointer<IPacket>&) override {}
-    void Show() override { visible = true; }
+    void Show() override
+    {
+        if (failShow)
+            throw CCommonException(0xCEF00001, __LINE__, "MainFrameTest.cpp", "no window");
+        visible = true;
+    }
     void Hide() override { visible = false; }
     bool IsVisible() const override { return visible; }
+
+    // Show fails while set.
+    static inline bool failShow = false;
 
 private:
     bool visible = false;
@@ -101,6 +109,7 @@ protected:
         frame.reset();
         RemoveMessageLoop();
         halPluginName = nullptr;
+        FakeConfigurator::failShow = false;
         std::remove(graphFile.c_str());
         ::rmdir(directory.c_str());
     }
@@ -239,17 +248,6 @@ TEST_F(MainFrameTest, CloseStoresVisibilityAndPlacementAndMaximisedSurvivesARest
     EXPECT_FALSE(Viewer(CMainFrame::IdImageViewer)->IsVisible());
 }
 
-TEST_F(MainFrameTest, IncompletePlacementKeepsTheCreationRectangle)
-{
-    CSettingsKey key(CMainFrame::PlacementKey);
-    key.WriteDword("left", 300);
-    key.WriteDword("top", 300);
-    key.WriteDword("right", 700);
-    key.WriteDword("bottom", 500); // no showCmd
-    ASSERT_TRUE(Start());
-    EXPECT_EQ(frame->size(), QSize(271, 112));
-}
-
 TEST_F(MainFrameTest, ExitEndsTheLoopWithOne)
 {
     ASSERT_TRUE(Start());
@@ -282,6 +280,23 @@ TEST_F(MainFrameTest, FailuresOfTheStartAreShownAndKeepTheWindowUncreated)
     ASSERT_EQ(boxes.Taken().size(), 2u);
     EXPECT_NE(boxes.Taken()[1].text.find("The component 'Configurator' is not a valid viewer"), std::string::npos)
         << boxes.AllTexts();
+}
+
+TEST_F(MainFrameTest, AViewerThatCannotBeShownIsAnError)
+{
+    // From the View menu: shown, the window goes on.
+    CSettingsKey(ComponentKeyPath("Configurator")).WriteDword("isVisible", 0);
+    ASSERT_TRUE(Start());
+    FakeConfigurator::failShow = true;
+    frame->findChild<QAction*>("actionConfigurator")->trigger();
+    ASSERT_EQ(boxes.Taken().size(), 1u);
+    EXPECT_NE(boxes.Taken()[0].text.find("no window"), std::string::npos) << boxes.AllTexts();
+    EXPECT_FALSE(Checked(CMainFrame::IdConfigurator));
+    Close();
+    // At the start: the window is not created.
+    CSettingsKey(ComponentKeyPath("Configurator")).WriteDword("isVisible", 1);
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(boxes.Taken().size(), 2u);
 }
 
 TEST_F(MainFrameTest, SaperaListsExactlyOneFrameGrabber)

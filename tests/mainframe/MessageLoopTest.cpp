@@ -1,6 +1,7 @@
 #include "LauncherMessageLoop.h"
 #include "QtTestApp.h"
 
+#include "Common/Exception.h"
 #include "Core/IIdleHandler.h"
 #include "Core/IMessageFilter.h"
 
@@ -191,4 +192,29 @@ TEST(LauncherMessageLoop, OneLoopPerThread)
     EXPECT_TRUE(RemoveMessageLoop());
     EXPECT_FALSE(RemoveMessageLoop());
     EXPECT_EQ(GetMessageLoop(), nullptr);
+}
+
+TEST(LauncherMessageLoop, ErrorsOfFiltersAndIdleHandlersAreShownNotThrown)
+{
+    App();
+    RecordedBoxes boxes;
+    CLauncherMessageLoop loop;
+    Journal journal;
+    struct Throwing : IMessageFilter, IIdleHandler {
+        bool PreTranslateMessage(QObject*, QEvent*) override { throw CCommonException(0xCEF00001, __LINE__, "Test.cpp", "filter"); }
+        bool OnIdle() override { throw CCommonException(0xCEF00001, __LINE__, "Test.cpp", "idle"); }
+    } throwing;
+    Filter before(journal, "before", false);
+    Idle after(journal, "after");
+    loop.AddMessageFilter(&before);
+    loop.AddMessageFilter(&throwing);
+    loop.AddIdleHandler(&throwing);
+    loop.AddIdleHandler(&after);
+    QEvent event(TestEventType);
+    EXPECT_TRUE(loop.PreTranslateMessage(nullptr, &event)); // a failed filter consumes the event
+    loop.OnIdle(0);
+    EXPECT_EQ(journal.Text(), "after ");
+    ASSERT_EQ(boxes.Taken().size(), 2u);
+    EXPECT_NE(boxes.Taken()[0].text.find("filter"), std::string::npos) << boxes.AllTexts();
+    EXPECT_NE(boxes.Taken()[1].text.find("idle"), std::string::npos) << boxes.AllTexts();
 }

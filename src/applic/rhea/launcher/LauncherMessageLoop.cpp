@@ -1,5 +1,6 @@
 #include "LauncherMessageLoop.h"
 
+#include "Common/StaticErrorView.h"
 #include "Core/IIdleHandler.h"
 #include "Core/IMessageFilter.h"
 
@@ -62,8 +63,14 @@ bool CLauncherMessageLoop::PreTranslateMessage(QObject* receiver, QEvent* event)
     for (size_t i = filters.size(); i-- > 0;) {
         if (i >= filters.size())
             continue;
-        if (filters[i]->PreTranslateMessage(receiver, event))
+        try {
+            if (filters[i]->PreTranslateMessage(receiver, event))
+                return true;
+        } catch (const CException& e) {
+            // Nothing may unwind through Qt's event delivery.
+            CStaticErrorView::ShowError(e);
             return true;
+        }
     }
     return false;
 }
@@ -74,8 +81,13 @@ bool CLauncherMessageLoop::OnIdle(int)
     if (inIdle)
         return false;
     inIdle = true;
-    for (size_t i = 0; i < idleHandlers.size(); ++i)
-        idleHandlers[i]->OnIdle();
+    for (size_t i = 0; i < idleHandlers.size(); ++i) {
+        try {
+            idleHandlers[i]->OnIdle();
+        } catch (const CException& e) {
+            CStaticErrorView::ShowError(e);
+        }
+    }
     inIdle = false;
     return false;
 }

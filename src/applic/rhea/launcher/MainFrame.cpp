@@ -186,8 +186,15 @@ bool CMainFrame::RegisterViewer(int id, const char* name, bool visibleByDefault)
         return false;
     }
     viewers[id] = ViewerEntry{viewer, name};
-    if (visible)
-        viewer->Show();
+    if (visible) {
+        try {
+            viewer->Show();
+        } catch (const CException& e) {
+            viewers.erase(id);
+            CStaticErrorView::ShowError(e);
+            return false;
+        }
+    }
     if (QAction* action = Action(id))
         action->setChecked(visible);
     if (IMessageLoop* loop = GetMessageLoop()) {
@@ -213,6 +220,21 @@ void CMainFrame::ToggleViewer(int id)
 }
 
 void CMainFrame::OnCommand(int id)
+{
+    try {
+        Execute(id);
+    } catch (const CException& e) {
+        // A viewer that cannot be shown, say; the window stays as it is.
+        CStaticErrorView::ShowError(e);
+    }
+    // Triggering a checkable item flips its mark: it follows the viewer.
+    auto it = viewers.find(id);
+    if (it != viewers.end())
+        if (QAction* action = Action(id))
+            action->setChecked(it->second.viewer->IsVisible());
+}
+
+void CMainFrame::Execute(int id)
 {
     switch (id) {
     case IdAppExit:

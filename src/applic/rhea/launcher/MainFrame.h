@@ -83,6 +83,7 @@ private:
     QAction* AddCommand(QMenu* menu, int id, const QString& text);
     bool RegisterViewer(int id, const char* name, bool visibleByDefault);
     void OnCommand(int id);
+    void Execute(int id);
     void Unregister();
 
     CLauncher launcher;
