@@ -37,6 +37,16 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 
+// Qt's raster engine works on threads of its own pool, synchronised with
+// primitives the thread sanitizer cannot see (Qt is not instrumented).
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libQt6Gui.so.6\n"
+           "race:QRunnable::create\n"
+           "race:QThreadPoolPrivate\n"
+           "called_from_lib:libQt6Core.so.6\n";
+}
+
 namespace {
 
 // The configuration GUI's stand-in: a viewer with a flag for a window.

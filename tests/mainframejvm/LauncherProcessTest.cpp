@@ -68,6 +68,7 @@ protected:
         return std::getenv("DISPLAY") != nullptr;
     }
     // True once the process has its own SIGTERM handler (10 s at most).
+    // Another process offers no event to wait on: its status is polled.
     bool WaitForSignalHandler()
     {
         const std::string status = "/proc/" + std::to_string(process.processId()) + "/status";

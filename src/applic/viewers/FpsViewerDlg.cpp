@@ -51,14 +51,23 @@ CFpsViewerDlg::CFpsViewerDlg()
     setWindowTitle("TAV Fps Viewer");
     Tav::ApplyDialogFont(*this);
     setGeometry(Tav::DialogUnitsToPixels(*this, 200, 0, 132, 14));
-    setFixedSize(size());
     auto* caption = new QLabel("Current Frame Rate (fps)", this);
     caption->setObjectName("fpsCaption");
-    caption->setGeometry(Tav::DialogUnitsToPixels(*this, 0, 3, 77, 10));
+    QRect captionRect = Tav::DialogUnitsToPixels(*this, 0, 3, 77, 10);
+    QRect valueRect = Tav::DialogUnitsToPixels(*this, 88, 3, 44, 10);
+    // A font wider than the layout's moves the value to the right.
+    const int textWidth = caption->sizeHint().width();
+    if (textWidth > captionRect.width()) {
+        valueRect.translate(textWidth - captionRect.width(), 0);
+        captionRect.setWidth(textWidth);
+        resize(valueRect.right() + 1, height());
+    }
+    caption->setGeometry(captionRect);
     value = new QLabel(this);
     value->setObjectName("fpsValue");
-    value->setGeometry(Tav::DialogUnitsToPixels(*this, 88, 3, 44, 10));
+    value->setGeometry(valueRect);
 
+    setFixedSize(size());
     Tav::RestoreWindowPlacement(*this, placementKey);
     setWindowIcon(MakeIcon());
     if (Tav::IMessageLoop* loop = Tav::GetMessageLoop())
