@@ -4,6 +4,7 @@
 #include "LauncherMessageLoop.h"
 #include "LauncherView.h"
 #include "MainFrame.h"
+#include "SettingsKey.h"
 #include "mainframe/QtTestApp.h"
 
 #include "Core/Configurator.h"
@@ -157,6 +158,25 @@ TEST_F(ConnectedFrameTest, CloseIsSwallowedWhileDisconnecting)
     EXPECT_TRUE(frame->isVisible());
     EXPECT_TRUE(view->isEnabled());
     EXPECT_FALSE(frame->GetLauncher().IsConnected());
+}
+
+TEST_F(ConnectedFrameTest, ASignalledCloseWaitsForTheDisconnect)
+{
+    ASSERT_TRUE(frame->GetLauncher().Connect(CDeviceDescriptor("camera-1", "Test camera")));
+    TestDevice* device = TestDevice::last;
+    device->WaitIdle();
+    device->Report(2);
+    device->WaitIdle();
+    device->Hold();
+    QTimer::singleShot(0, frame.get(), [&] {
+        frame->RequestClose();
+        device->Resume();
+    });
+    view->Disconnect();
+    EXPECT_TRUE(frame->isVisible());
+    loop.OnIdle(0);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_EQ(CSettingsKey(CMainFrame::PlacementKey).ReadDword("showCmd"), 1u);
 }
 
 TEST_F(ConnectedFrameTest, ClosingWhileConnectedDisconnects)

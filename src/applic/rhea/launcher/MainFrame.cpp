@@ -70,8 +70,9 @@ CMainFrame::~CMainFrame()
 
 bool CMainFrame::Create()
 {
-    if (created)
-        return true;
+    // Once: a failed attempt leaves a window that must not be shown.
+    if (created || view)
+        return created;
     setWindowTitle(Title);
     setGeometry(QRect(0, 0, 271, 112));
     CreateMenus();
@@ -302,8 +303,17 @@ bool CMainFrame::PreTranslateMessage(QObject* receiver, QEvent* event)
     return false;
 }
 
+void CMainFrame::RequestClose()
+{
+    closePending = !close() && launcher.IsDisconnecting();
+}
+
 bool CMainFrame::OnIdle()
 {
+    if (closePending && !launcher.IsDisconnecting()) {
+        closePending = false;
+        close();
+    }
     for (const auto& [id, entry] : viewers)
         if (QAction* action = Action(id))
             action->setChecked(entry.viewer->IsVisible());

@@ -50,6 +50,10 @@ public:
     // disconnects and ends the event loop with 1. Runs once.
     void Destroy();
 
+    // Closes the window as File > Exit does; while a disconnect runs, as
+    // soon as it is over.
+    void RequestClose();
+
     void ToggleViewer(int id);
     void ShowAbout();
     // Opens the help page, or says that it cannot be found.
@@ -92,6 +96,7 @@ private:
     std::map<int, QAction*> actions;
     bool created = false;
     bool destroyed = false;
+    bool closePending = false;
 };
 
 } // namespace Tav

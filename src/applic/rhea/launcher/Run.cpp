@@ -76,7 +76,7 @@ int Run(const std::string& arguments, int showCommand)
             notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
             QObject::connect(notifier.get(), &QSocketNotifier::activated, frame.get(), [&frame] {
                 DrainSignalPipe();
-                frame->close();
+                frame->RequestClose();
             });
         }
         result = loop.Run();
