@@ -323,11 +323,20 @@ TEST_F(MainFrameTest, SaperaListsExactlyOneFrameGrabber)
 
 TEST_F(MainFrameTest, APluginListsItsDevicesAndAMissingOneIsShown)
 {
+    // The GenICam plug-in built beside the tests, with Aravis' fake camera.
+    setenv("TAV_KVHAL_FAKE", "1", 1);
     frame = std::make_unique<CMainFrame>(CCommandLine("Launcher -kvhal -connections " + graphFile),
                                          [] { return new FakeConfigurator; });
     ASSERT_STREQ(halPluginName, "KvHal.dll");
     ASSERT_TRUE(frame->Create());
-    // No such library here: the load error, an empty list, no Connect.
+    unsetenv("TAV_KVHAL_FAKE");
+    ASSERT_GE(frame->GetView()->DeviceList()->count(), 1) << boxes.AllTexts();
+    EXPECT_TRUE(boxes.Taken().empty()) << boxes.AllTexts();
+    EXPECT_TRUE(frame->GetView()->ConnectButton()->isEnabled());
+
+    // No such library: the load error, an empty list, no Connect.
+    halPluginName = "NoSuchHal.dll";
+    frame->GetView()->RescanButton()->click();
     EXPECT_EQ(frame->GetView()->DeviceList()->count(), 0);
     ASSERT_EQ(boxes.Taken().size(), 1u);
     EXPECT_FALSE(frame->GetView()->ConnectButton()->isEnabled());

@@ -62,7 +62,6 @@ CLauncherView::CLauncherView(CLauncher& launcher, QWidget* parent) : QWidget(par
     connect(rescanButton, &QPushButton::clicked, this, [this] { Rescan(); });
 
     Rescan();
-    UpdateButtons();
 }
 
 void CLauncherView::Rescan()
@@ -87,6 +86,8 @@ void CLauncherView::Rescan()
         deviceList->addItem(QString::fromStdString(device.GetDescription()));
     if (!devices.empty())
         deviceList->setCurrentIndex(0);
+    // At once, not at the next idle time: an emptied list must not offer Connect.
+    UpdateButtons();
 }
 
 void CLauncherView::EnumeratePlugin(const char* fileName)
