@@ -13,6 +13,7 @@ packages=(
   openjdk-17-jdk
   libxcb1-dev
   xvfb xauth
+  locales
 )
 
 missing=()
@@ -21,6 +22,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# The statistics export tests use a German locale (comma decimal separator).
+if command -v localedef >/dev/null && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  if [ "$(id -u)" -eq 0 ]; then localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
+  else sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true; fi
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
