@@ -4,6 +4,7 @@
 #include "HDRFilter.h"
 #include "Device.h"
 #include "RheaDeviceEnumerator.h"
+#include "StatisticsDecoupler.h"
 #include "TavTiff.h"
 #include "ImageViewer.h"
 
@@ -28,7 +29,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceController", &CreateDeviceController},
     {"FpsViewer", nullptr},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
-    {"StatisticsDecoupler", nullptr},
+    {"StatisticsDecoupler", &CCoreFactory::Create<CStatisticsDecoupler>},
     {"ImageStatistics", nullptr},
 };
 
