@@ -21,6 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QMetaObject>
+
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -581,4 +587,65 @@ TEST_F(StatisticsDecouplerCommandTest, ALoadWhileFrozenImagesFlowReplacesWhatIsF
     CSmartPointer<IPacket> loaded = g.decoupler.GetStoredPacket();
     EXPECT_EQ(g.lastForwarded.Get(), loaded.Get());
     EXPECT_EQ(PixelAt(loaded, 3, 2), Pattern(3, 2));
+}
+
+namespace {
+
+// Answers every file dialog the GUI thread shows with a file in `dir`
+// (the open dialog with `openName`, the save dialog with `saveName`) and
+// records what the dialogs offered.
+class DialogAnswerer : public QObject {
+public:
+    DialogAnswerer(std::string dir, std::string openName, std::string saveName)
+        : dir(std::move(dir)), openName(std::move(openName)), saveName(std::move(saveName))
+    {
+    }
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        auto* dialog = qobject_cast<QFileDialog*>(object);
+        if (dialog && event->type() == QEvent::Show) {
+            const bool save = dialog->acceptMode() == QFileDialog::AcceptSave;
+            filters += dialog->nameFilters().join(";").toStdString() + "|" + dialog->defaultSuffix().toStdString() +
+                       (save ? "|save" : "|open") + "\n";
+            dialog->setDirectory(QString::fromStdString(dir));
+            dialog->selectFile(QString::fromStdString(save ? saveName : openName));
+            QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
+        }
+        return false;
+    }
+    std::string filters;
+
+private:
+    std::string dir, openName, saveName;
+};
+
+} // namespace
+
+TEST(StatisticsDecouplerDialogs, FileDialogsRunOnTheGuiThreadForAnotherThreadsCommands)
+{
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "Qt's file dialog hands file information over from a thread of its own in a way "
+                    "the thread sanitizer cannot see; the hand-over to the GUI thread is checked "
+                    "by the export tests";
+#endif
+    unsetenv("TAV_UNATTENDED");
+    QApplication& app = StatisticsTest::App();
+    const std::string dir = MakeTempDirectory();
+    WriteFile(dir + "/in.bmp", MakeBmp(6, 3, 8, false));
+    DialogAnswerer answerer(dir, "in.bmp", "out");
+    app.installEventFilter(&answerer);
+    Graph g;
+    QEventLoop loop;
+    std::thread writer([&] {
+        g.WriteRegister(CStatisticsDecoupler::RegisterLoad, 1);
+        g.WriteRegister(CStatisticsDecoupler::RegisterSave, 1);
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec();
+    writer.join();
+    app.removeEventFilter(&answerer);
+    EXPECT_EQ(answerer.filters, "Bitmap Files (*.bmp)|bmp|open\nBitmap Files (*.bmp)|bmp|save\n");
+    ASSERT_TRUE(g.decoupler.GetStoredPacket());
+    EXPECT_EQ(PixelAt(g.decoupler.GetStoredPacket(), 5, 2), Pattern(5, 2));
+    EXPECT_TRUE(std::ifstream(dir + "/out.bmp").good()) << "saved with the default extension";
 }

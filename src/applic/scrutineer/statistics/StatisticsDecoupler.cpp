@@ -1,6 +1,7 @@
 #include "StatisticsDecoupler.h"
 
 #include "Dib.h"
+#include "StatisticsGuiThread.h"
 
 #include "Common/Jel/JelException.h"
 #include "DataBuffer/Guid.h"
@@ -12,9 +13,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QMetaObject>
 #include <QStringList>
-#include <QThread>
 
 #include <cstdlib>
 #include <cstring>
@@ -58,8 +57,7 @@ std::string ChooseBitmapFile(bool save)
             name += ".bmp";
         return name;
     }
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!app)
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return {};
     QString chosen;
     auto run = [&] {
@@ -72,10 +70,7 @@ std::string ChooseBitmapFile(bool save)
     };
     // Register writes come from the Java GUI's thread; dialogs belong to the
     // GUI thread.
-    if (QThread::currentThread() == app->thread())
-        run();
-    else
-        QMetaObject::invokeMethod(app, run, Qt::BlockingQueuedConnection);
+    RunOnStatisticsGuiThread(run);
     return chosen.toStdString();
 }
 
@@ -135,9 +130,16 @@ void CStatisticsDecoupler::OnInitialize()
 
 void CStatisticsDecoupler::OnDeinitialize()
 {
-    try {
-        if (IsStarted())
+    if (IsStarted()) {
+        try {
             CConnectorBase::Stop();
+        } catch (const CException& error) {
+            ReportError(error);
+        } catch (...) {
+            ReportError(CCommonException(0xCEF00002, 88, SourceFile));
+        }
+    }
+    try {
         RequestStop();
         // Packets left behind would never be sent; a thread that is still
         // sending keeps the queue until the destructor.

@@ -1,13 +1,13 @@
 #include "StatisticsExport.h"
 
+#include "StatisticsGuiThread.h"
+
 #include "Common/Exception.h"
 #include "Platform/MessageBox.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QMetaObject>
 #include <QString>
-#include <QThread>
 
 #include <langinfo.h>
 #include <locale.h>
@@ -385,22 +385,15 @@ std::string ReplaceDecimalPoints(const std::string& text, const std::string& sep
 
 void PutTextOnClipboard(const std::string& text)
 {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        throw CCommonException(0xCEF00001, __LINE__, "StatisticsExport.cpp", "No clipboard is available.");
     const QString qtext = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     bool set = false;
-    auto put = [&] {
+    // The clipboard belongs to the GUI thread; register writes come from others.
+    RunOnStatisticsGuiThread([&] {
         if (QClipboard* clipboard = QGuiApplication::clipboard()) {
             clipboard->setText(qtext);
             set = true;
         }
-    };
-    // The clipboard belongs to the GUI thread; register writes come from others.
-    if (QThread::currentThread() == app->thread())
-        put();
-    else if (!QMetaObject::invokeMethod(app, put, Qt::BlockingQueuedConnection))
-        set = false;
+    });
     if (!set)
         throw CCommonException(0xCEF00001, __LINE__, "StatisticsExport.cpp", "No clipboard is available.");
 }
