@@ -198,62 +198,19 @@ int PixelAt(const CSmartPointer<IPacket>& packet, int x, int y)
 
 uint8_t Pattern(int x, int y) { return uint8_t(x * 16 + y * 3 + 1); }
 
-void Put16(std::string& s, uint16_t v)
+// A bitmap file of Pattern pixels: 8 bits grey, 8 bits with a colour
+// palette, or 24 bits (Pattern in the blue bytes).
+enum class BmpKind { Grey, ColourPalette, Rgb };
+void WriteBmp(const std::string& path, int width, int height, BmpKind kind = BmpKind::Grey)
 {
-    s += char(v & 0xFF);
-    s += char(v >> 8);
-}
-void Put32(std::string& s, uint32_t v)
-{
-    Put16(s, uint16_t(v & 0xFFFF));
-    Put16(s, uint16_t(v >> 16));
-}
-
-// A Windows bitmap file written byte by byte: 8 bits with a grey (or, when
-// `colour`, a non-grey) palette, or 24 bits; pixels from Pattern.
-std::string MakeBmp(int width, int height, int bitCount, bool topDown, bool colour = false)
-{
-    const int rowBytes = ((width * bitCount + 31) / 32) * 4;
-    const int paletteBytes = bitCount == 8 ? 1024 : 0;
-    const int offset = 14 + 40 + paletteBytes;
-    std::string s = "BM";
-    Put32(s, uint32_t(offset + rowBytes * height));
-    Put32(s, 0);
-    Put32(s, uint32_t(offset));
-    Put32(s, 40);
-    Put32(s, uint32_t(width));
-    Put32(s, uint32_t(topDown ? -height : height));
-    Put16(s, 1);
-    Put16(s, uint16_t(bitCount));
-    Put32(s, 0);
-    Put32(s, uint32_t(rowBytes * height));
-    Put32(s, 2835);
-    Put32(s, 2835);
-    Put32(s, 0);
-    Put32(s, 0);
-    for (int i = 0; i < (bitCount == 8 ? 256 : 0); ++i) {
-        s += char(i);
-        s += char(colour ? 255 - i : i);
-        s += char(i);
-        s += char(0);
+    const int bits = kind == BmpKind::Rgb ? 24 : 8;
+    Jel::CDibPtr dib = Jel::CDib::Create(width, height, bits, true, kind == BmpKind::Grey ? 1 : 0);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = dib->GetPixels() + size_t(y) * size_t(dib->GetBytesPerLine());
+        for (int x = 0; x < width; ++x)
+            row[x * bits / 8] = Pattern(x, y);
     }
-    for (int stored = 0; stored < height; ++stored) {
-        const int y = topDown ? stored : height - 1 - stored;
-        std::string row;
-        for (int x = 0; x < width; ++x) {
-            if (bitCount == 8) {
-                row += char(Pattern(x, y));
-            } else {
-                row += char(Pattern(x, y));
-                row += char(0x40);
-                row += char(0x80);
-            }
-        }
-        // Padding that must not end up in the picture.
-        row.resize(size_t(rowBytes), char(0xEE));
-        s += row;
-    }
-    return s;
+    dib->SaveBMP(path);
 }
 
 // Dialogs answer with TAV_DIALOG_FILE, boxes go to standard error.
@@ -452,7 +409,7 @@ TEST_F(StatisticsDecouplerCommandTest, A24BitBitmapIsRefusedAndTheStoredImageKep
     g.Pass(MakeImagePacket(1));
     CSmartPointer<IPacket> before = g.decoupler.GetStoredPacket();
     for (bool colourPalette : {false, true}) {
-        WriteFile(dir + "/colour.bmp", MakeBmp(6, 4, colourPalette ? 8 : 24, false, colourPalette));
+        WriteBmp(dir + "/colour.bmp", 6, 4, colourPalette ? BmpKind::ColourPalette : BmpKind::Rgb);
         Choose(dir + "/colour.bmp");
         std::string boxes = Boxes([&] { g.WriteRegister(CStatisticsDecoupler::RegisterLoad, 1); });
         EXPECT_EQ(boxes, "[Error while laoding file]\nOnly monochrome images are supported\n\n");
@@ -464,8 +421,8 @@ TEST_F(StatisticsDecouplerCommandTest, A24BitBitmapIsRefusedAndTheStoredImageKep
 TEST_F(StatisticsDecouplerCommandTest, LoadedBitmapsKeepTheirRowsWhateverTheWidth)
 {
     Graph g;
-    for (bool topDown : {false, true}) {
-        WriteFile(dir + "/odd.bmp", MakeBmp(5, 3, 8, topDown));
+    for (int width : {5, 6}) {
+        WriteBmp(dir + "/odd.bmp", width, 3);
         Choose(dir + "/odd"); // the default extension is added
         EXPECT_EQ(Boxes([&] { g.WriteRegister(CStatisticsDecoupler::RegisterLoad, 1); }), "");
         CSmartPointer<IPacket> stored = g.decoupler.GetStoredPacket();
@@ -473,11 +430,11 @@ TEST_F(StatisticsDecouplerCommandTest, LoadedBitmapsKeepTheirRowsWhateverTheWidt
         CChunkPtr<CImageChunk> image = FindTypedChunk<CImageChunk>(*stored, GUID_ImageChunk);
         ASSERT_FALSE(image.IsNull());
         EXPECT_EQ(image->pixelType, PixelTypeMono8);
-        EXPECT_EQ(image->width, 5);
+        EXPECT_EQ(image->width, width);
         EXPECT_EQ(image->height, 3);
         for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < 5; ++x)
-                EXPECT_EQ(PixelAt(stored, x, y), Pattern(x, y)) << x << "," << y << (topDown ? " top-down" : "");
+            for (int x = 0; x < width; ++x)
+                EXPECT_EQ(PixelAt(stored, x, y), Pattern(x, y)) << x << "," << y << " of " << width;
     }
     EXPECT_EQ(g.sent.Now(), (Values{Refresh, Refresh}));
     EXPECT_EQ(g.ReadRegister(CStatisticsDecoupler::RegisterStatus), 1u | 4u);
@@ -513,7 +470,7 @@ TEST_F(StatisticsDecouplerCommandTest, CancelledOrBrokenLoads)
 TEST_F(StatisticsDecouplerCommandTest, SavedMono8ImageLoadsBackEqual)
 {
     Graph g;
-    WriteFile(dir + "/in.bmp", MakeBmp(7, 5, 8, false));
+    WriteBmp(dir + "/in.bmp", 7, 5);
     Choose(dir + "/in.bmp");
     g.WriteRegister(CStatisticsDecoupler::RegisterLoad, 1);
     CSmartPointer<IPacket> original = g.decoupler.GetStoredPacket();
@@ -577,7 +534,7 @@ TEST_F(StatisticsDecouplerCommandTest, ALoadWhileFrozenImagesFlowReplacesWhatIsF
     Graph g;
     g.WriteRegister(CStatisticsDecoupler::RegisterSourceMode, CStatisticsDecoupler::SourceFreeze);
     g.Pass(MakeImagePacket(1));
-    WriteFile(dir + "/in.bmp", MakeBmp(4, 4, 8, true));
+    WriteBmp(dir + "/in.bmp", 4, 4);
     Choose(dir + "/in.bmp");
     std::thread loader([&] { g.WriteRegister(CStatisticsDecoupler::RegisterLoad, 1); });
     for (int i = 2; i < 50; ++i)
@@ -631,7 +588,7 @@ TEST(StatisticsDecouplerDialogs, FileDialogsRunOnTheGuiThreadForAnotherThreadsCo
     unsetenv("TAV_UNATTENDED");
     QApplication& app = StatisticsTest::App();
     const std::string dir = MakeTempDirectory();
-    WriteFile(dir + "/in.bmp", MakeBmp(6, 3, 8, false));
+    WriteBmp(dir + "/in.bmp", 6, 3);
     DialogAnswerer answerer(dir, "in.bmp", "out");
     app.installEventFilter(&answerer);
     Graph g;

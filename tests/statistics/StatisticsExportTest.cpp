@@ -165,23 +165,6 @@ TEST_F(StatisticsExportTest, ViewsWithTheSameSectionShareTheirText)
     EXPECT_EQ(BuildStatisticsExportText(d, 1), Expected("measures_fft_1"));
 }
 
-TEST_F(StatisticsExportTest, HistogramShiftMinusTwoListsEveryFourthGreyValue)
-{
-    CStatisticsExportData d = Cases()["hist"];
-    std::istringstream lines(BuildStatisticsExportText(d, 0));
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "Histogram");
-    std::getline(lines, line);
-    std::getline(lines, line);
-    EXPECT_EQ(line, "Grey Values\t(insert here)");
-    for (int i = 0; i < 256; ++i) {
-        ASSERT_TRUE(std::getline(lines, line));
-        EXPECT_EQ(line, std::to_string(4 * i));
-    }
-    EXPECT_FALSE(std::getline(lines, line));
-}
-
 TEST_F(StatisticsExportTest, NothingForViewElevenUnknownViewsAndTypes)
 {
     CStatisticsExportData d = Cases()["lineview_h"];
