@@ -14,6 +14,7 @@ packages=(
   libxcb1-dev
   xvfb xauth
   libaravis-dev libusb-1.0-0-dev
+  locales
 )
 
 missing=()
@@ -22,6 +23,12 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# The statistics export tests use a German locale (comma decimal separator).
+if command -v localedef >/dev/null && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  if [ "$(id -u)" -eq 0 ]; then localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
+  else sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true; fi
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

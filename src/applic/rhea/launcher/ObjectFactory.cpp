@@ -4,6 +4,7 @@
 #include "HDRFilter.h"
 #include "Device.h"
 #include "RheaDeviceEnumerator.h"
+#include "StatisticsDecoupler.h"
 #include "TavTiff.h"
 #include "ImageViewer.h"
 #include "FpsViewer.h"
@@ -29,7 +30,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceController", &CreateDeviceController},
     {"FpsViewer", &CCoreFactory::Create<CFpsViewer>},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
-    {"StatisticsDecoupler", nullptr},
+    {"StatisticsDecoupler", &CCoreFactory::Create<CStatisticsDecoupler>},
     {"ImageStatistics", nullptr},
 };
 
