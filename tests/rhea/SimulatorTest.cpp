@@ -314,6 +314,32 @@ TEST(SimRegisters, CameraOfAnotherVendorHasNoFeatureSetAndUnknownAddressesFail)
     EXPECT_EQ(ReadQuadlet(rhea, mode0 + 0x3C), 32u); // bytes per frame
 }
 
+TEST(SimRegisters, FeatureControlRegistersKeepValuesInTheirRange)
+{
+    RheaTest::LoadCameras("[camera]\nvendor = Other\nmax_width = 16\nmax_height = 8\n");
+    CRhea rhea;
+    rhea.Open(Simulator::Instance().DeviceName(RheaTest::OnlyCamera()));
+    // Brightness, auto exposure, gamma, shutter, gain and trigger, MSB first.
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00404), 0xC3880000u);
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00408), 0u);
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00520), 0x870002A8u); // gain: 0 .. 680
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F0051C), 0x87001FFFu); // shutter: 1 .. 4095
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00508), 0u);          // sharpness: absent
+
+    const uint64_t gain = 0xFFFFF0F00820;
+    EXPECT_EQ(ReadQuadlet(rhea, gain), 0x82000000u); // present, on, manual, 0
+    WriteQuadlet(rhea, gain, 0x82000000u | 300);
+    EXPECT_EQ(ReadQuadlet(rhea, gain), 0x82000000u | 300);
+    EXPECT_RHEA_ERROR(WriteQuadlet(rhea, gain, 0x82000000u | 681), Tav::Platform::ErrorInvalidParameter);
+    EXPECT_EQ(ReadQuadlet(rhea, gain) & 0xFFF, 300u);
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00804), 0x83000200u); // auto exposure in automatic mode
+
+    // Trigger mode 0 is offered but cannot be switched on.
+    EXPECT_EQ(ReadQuadlet(rhea, 0xFFFFF0F00830), 0x80000000u);
+    EXPECT_RHEA_ERROR(WriteQuadlet(rhea, 0xFFFFF0F00830, 0x82000000u), Tav::Platform::ErrorInvalidParameter);
+    EXPECT_RHEA_ERROR(ReadQuadlet(rhea, 0xFFFFF0F00808), Tav::Platform::ErrorCrc);
+}
+
 TEST(SimFrames, ColourCodingsFollowThePattern)
 {
     RheaTest::LoadCameras("[camera]\nmax_width = 8\nmax_height = 4\ncodings = Mono8, RGB8, YUV422, Raw8, Raw16, Mono16\n"

@@ -331,6 +331,23 @@ Camera::Camera(int id, const CameraDescription& d)
         format = 7;
         mode = d.format7Modes.empty() ? 0 : d.format7Modes[0];
     }
+    // index, minimum, maximum, value, automatic
+    const struct { int index; uint32_t minValue, maxValue, value; bool autoMode; } offered[] = {
+        {0, 0, 255, 64, false},   // brightness
+        {1, 0, 1023, 512, true},  // auto exposure
+        {6, 0, 2, 1, false},      // gamma
+        {7, 1, 4095, 500, false}, // shutter
+        {8, 0, 680, 0, false},    // gain
+        {12, 0, 0, 0, false},     // trigger mode
+    };
+    for (const auto& o : offered) {
+        Feature& f = features[o.index];
+        f.present = true;
+        f.minValue = o.minValue;
+        f.maxValue = o.maxValue;
+        f.value = o.value;
+        f.autoMode = o.autoMode;
+    }
     clock = std::thread([this] { Clock(); });
 }
 
@@ -763,6 +780,42 @@ uint32_t Camera::Shot(uint32_t command)
     }
 }
 
+// Inquiry word: presence, on/off, auto and manual capability, then the
+// 12-bit minimum and maximum; the trigger offers mode 0 only and cannot be
+// switched on, since the simulated clock has no trigger input.
+uint32_t Camera::FeatureInquiry(const Feature& f, bool trigger)
+{
+    if (!f.present)
+        return 0;
+    if (trigger)
+        return Bit(0) | Bit(16);
+    return Bit(0) | Bit(5) | Bit(6) | Bit(7) | (f.minValue & 0xFFF) << 12 | (f.maxValue & 0xFFF);
+}
+
+uint32_t Camera::FeatureControl(const Feature& f, bool trigger)
+{
+    if (trigger)
+        return Bit(0);
+    return Bit(0) | (f.on ? Bit(6) : 0) | (f.autoMode ? Bit(7) : 0) | (f.value & 0xFFF);
+}
+
+uint32_t Camera::SetFeature(Feature& f, uint32_t value, bool trigger)
+{
+    if (!f.present)
+        return ErrorCrc;
+    if (trigger) {
+        // Trigger mode 0, off: anything else is beyond this camera.
+        return (value & (Bit(6) | 0x000F0000u)) ? ErrorInvalidParameter : ErrorSuccess;
+    }
+    const uint32_t v = value & 0xFFF;
+    if (v < f.minValue || v > f.maxValue)
+        return ErrorInvalidParameter;
+    f.value = v;
+    f.on = (value & Bit(6)) != 0;
+    f.autoMode = (value & Bit(7)) != 0;
+    return ErrorSuccess;
+}
+
 uint32_t Camera::ReadQuadlet(uint64_t address, uint32_t& value)
 {
     address &= 0xFFFFFFFFFFFFull; // the node's own address space
@@ -784,7 +837,26 @@ uint32_t Camera::ReadQuadlet(uint64_t address, uint32_t& value)
             return ErrorSuccess;
         }
         if (o == 0x400) { value = advanced ? Bit(0) : 0; return ErrorSuccess; }
-        if (o == 0x404 || o == 0x408) { value = 0; return ErrorSuccess; }
+        if (o == 0x404) {
+            value = 0;
+            for (uint32_t i = 0; i < 13; ++i)
+                if (features[i].present)
+                    value |= Bit(i);
+            return ErrorSuccess;
+        }
+        if (o == 0x408) { value = 0; return ErrorSuccess; }
+        if (o >= 0x500 && o < 0x534) {
+            const Feature& f = features[(o - 0x500) / 4];
+            value = FeatureInquiry(f, o == 0x530);
+            return ErrorSuccess;
+        }
+        if (o >= 0x800 && o < 0x834) {
+            const Feature& f = features[(o - 0x800) / 4];
+            if (!f.present)
+                return ErrorCrc;
+            value = FeatureControl(f, o == 0x830);
+            return ErrorSuccess;
+        }
         if (o == 0x480 && advanced) {
             value = uint32_t((AccessControlRegister - InitialRegisterSpace) / 4);
             return ErrorSuccess;
@@ -905,6 +977,9 @@ uint32_t Camera::WriteQuadlet(uint64_t address, uint32_t value)
         }
         case 0x60C: isoChannel = (value >> 28) & 15; return ErrorSuccess;
         case 0x614: return Shot((value & Bit(0)) ? 1 : 0);
+        case 0x800: case 0x804: case 0x818: case 0x81C: case 0x820: case 0x830:
+            return SetFeature(features[(address - CommandRegisters - 0x800) / 4], value,
+                              address - CommandRegisters == 0x830);
         case 0x61C: return (value & Bit(0)) ? Shot(2) : ErrorSuccess;
         default: return ErrorCrc;
         }

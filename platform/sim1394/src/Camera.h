@@ -135,6 +135,17 @@ private:
     bool resourcesAllocated = false;
     uint32_t resourceBuffers = 0, resourceBytesPerPacket = 0;
     uint32_t isoChannel;
+    // IIDC feature control: brightness, auto exposure, gamma, shutter, gain
+    // and trigger mode, by feature index (register 0x800 + 4 * index).
+    struct Feature {
+        bool present = false;
+        uint32_t minValue = 0, maxValue = 0, value = 0;
+        bool on = true, autoMode = false;
+    };
+    Feature features[13];
+    static uint32_t FeatureInquiry(const Feature& f, bool trigger);
+    static uint32_t FeatureControl(const Feature& f, bool trigger);
+    static uint32_t SetFeature(Feature& f, uint32_t value, bool trigger);
     bool continuous = false, oneShotPending = false;
     std::deque<Queued> queue;
     bool filling = false;
