@@ -170,6 +170,10 @@ TEST_F(FakeCamera, NamedFeaturesReadAndWriteTheCamera)
     EXPECT_EQ(rig.ReadU32(1024, widthRegister), 320u);
     rig.WriteU32(1024, widthRegister, 512);
     EXPECT_EQ(rig.ReadU32(1025, 4), 512u);
+    // The Java GUI's 1394 register page asks for IIDC addresses: refused, not read wild.
+    EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1024, 0xFFFFF0F00800ull); }), 0xCEF00008u);
+    EXPECT_EQ(ErrorCode([&] { rig.WriteU32(1024, 0xF0F00800ull, 1); }), 0xCEF00008u);
+    EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1024, ARV_FAKE_CAMERA_MEMORY_SIZE - 2); }), 0xCEF00008u);
 
     EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1025, 40); }), 0xCEF30003u);
     EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1025, uint64_t(1) << 32 | 4); }), 0xCEF30003u);

@@ -106,11 +106,30 @@ uint32_t AvailableBayerFormat(ArvCamera* camera)
 
 // ---- port 1024 ----------------------------------------------------------------
 
+namespace {
+
+// GigE Vision addresses registers in 32 bits, and Aravis' fake camera has a
+// fixed memory that its own access does not bound: refuse what would be
+// truncated or read past it instead of handing it on.
+void CheckCameraAddress(ArvDevice* device, uint64_t address, uint32_t length, int line)
+{
+    uint64_t limit = UINT64_MAX;
+    if (ARV_IS_GV_DEVICE(device))
+        limit = 0x100000000ull;
+    else if (ARV_IS_FAKE_DEVICE(device))
+        limit = ARV_FAKE_CAMERA_MEMORY_SIZE;
+    if (address >= limit || length > limit - address)
+        throw CCommonException(0xCEF00008, line, sourceFile);
+}
+
+} // namespace
+
 void CDevice::CCameraRegisterSet::Read(uint64_t address, void* buffer, uint32_t length)
 {
     if (!buffer || length == 0)
         throw CCommonException(0xCEF00006, __LINE__, sourceFile);
     owner.ThrowIfLost(__LINE__);
+    CheckCameraAddress(owner.arvDevice, address, length, __LINE__);
     std::lock_guard<std::recursive_mutex> control(owner.controlMutex);
     GError* error = nullptr;
     if (length == 4) {
@@ -129,6 +148,7 @@ void CDevice::CCameraRegisterSet::Write(uint64_t address, const void* buffer, ui
     if (!buffer || length == 0)
         throw CCommonException(0xCEF00006, __LINE__, sourceFile);
     owner.ThrowIfLost(__LINE__);
+    CheckCameraAddress(owner.arvDevice, address, length, __LINE__);
     if (length == 4) {
         uint32_t value;
         std::memcpy(&value, buffer, 4);
