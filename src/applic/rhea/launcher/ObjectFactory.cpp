@@ -6,6 +6,7 @@
 #include "RheaDeviceEnumerator.h"
 #include "TavTiff.h"
 #include "ImageViewer.h"
+#include "ImageStatistics.h"
 
 namespace Tav {
 
@@ -29,7 +30,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"FpsViewer", nullptr},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
     {"StatisticsDecoupler", nullptr},
-    {"ImageStatistics", nullptr},
+    {"ImageStatistics", &CCoreFactory::Create<CImageStatistics>},
 };
 
 } // namespace
