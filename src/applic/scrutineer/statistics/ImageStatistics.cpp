@@ -845,10 +845,11 @@ void CImageStatistics::Spectrum(bool vertical, int selectedBin, CSpectrum& resul
             double rRe = 1.0, rIm = 0.0;
             for (int j = 0; j <= N; ++j) {
                 const double re = X[2 * j], im = X[2 * j + 1];
-                const double magnitude = std::hypot(re, im);
-                if (magnitude > 1e-10) {
-                    S[2 * j] += (re * rRe - im * rIm) / magnitude;
-                    S[2 * j + 1] += (re * rIm + im * rRe) / magnitude;
+                const double squared = re * re + im * im;
+                if (squared > 1e-20) {
+                    const double scale = 1.0 / std::sqrt(squared);
+                    S[2 * j] += (re * rRe - im * rIm) * scale;
+                    S[2 * j + 1] += (re * rIm + im * rRe) * scale;
                 }
                 const double nextRe = rRe * stepRe - rIm * stepIm;
                 rIm = rRe * stepIm + rIm * stepRe;
@@ -861,10 +862,11 @@ void CImageStatistics::Spectrum(bool vertical, int selectedBin, CSpectrum& resul
                     // X[j] conj(Y[j])
                     const double re = X[2 * j] * Y[2 * j] + X[2 * j + 1] * Y[2 * j + 1];
                     const double im = X[2 * j + 1] * Y[2 * j] - X[2 * j] * Y[2 * j + 1];
-                    const double magnitude = std::hypot(re, im);
-                    if (magnitude > 1e-10) {
-                        S[2 * j] += re / magnitude;
-                        S[2 * j + 1] += im / magnitude;
+                    const double squared = re * re + im * im;
+                    if (squared > 1e-20) {
+                        const double scale = 1.0 / std::sqrt(squared);
+                        S[2 * j] += re * scale;
+                        S[2 * j + 1] += im * scale;
                     }
                 }
             }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace Tav {
@@ -28,14 +27,18 @@ public:
     void Transform(double* data) const;
 
 private:
-    void ComplexTransform(double* z) const;
+    // The complex transform of the interleaved `z`, into split real and
+    // imaginary parts.
+    void ComplexTransform(const double* z, double* re, double* im) const;
 
     int n;
     int half; // complex points
     bool oddStage; // log2(half) odd: one radix-2 stage before the radix-4 ones
-    std::vector<std::pair<int, int>> swaps; // bit-reversal exchanges
-    std::vector<double> stageTwiddles;      // per radix-4 stage: w^k, w^2k, w^3k for k < L
-    std::vector<double> splitTwiddles;      // e^(-2 pi i k / n), k = 0 .. half/2
+    std::vector<int> reversed; // bit-reversed index of each point
+    // Per radix-4 stage of quarter length L: the real parts of w^k, w^2k,
+    // w^3k for k < L, then their imaginary parts, six runs of L values.
+    std::vector<double> stageTwiddles;
+    std::vector<double> splitTwiddles; // e^(-2 pi i k / n), k = 0 .. half/2
 };
 
 } // namespace Tav
