@@ -24,6 +24,8 @@
 #include <fstream>
 #include <numbers>
 #include <sstream>
+#include <thread>
+#include <atomic>
 
 using namespace Tav;
 using namespace StatisticsTest;
@@ -169,6 +171,10 @@ TEST(ImageStatisticsRegisterTest, RequestsOnPortTwoAndTheExportFileName)
     EXPECT_STREQ(back, "stats.txt");
     // Unterminated text ends with the buffer.
     g.statistics.Write(114, "abcdef", 3);
+    g.statistics.Read(114, back, sizeof back);
+    EXPECT_STREQ(back, "abc");
+    // No name at all is refused.
+    EXPECT_THROW(g.statistics.Write(114, "", 1), CException);
     g.statistics.Read(114, back, sizeof back);
     EXPECT_STREQ(back, "abc");
 }
@@ -531,4 +537,30 @@ TEST(ImageStatisticsRunTest, ExportTypeZeroPutsTheHeaderColumnOnTheClipboard)
     EXPECT_EQ(text.substr(0, header.size()), header);
     g.WriteInt(35, 7); // no such type: nothing happens
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), text);
+}
+
+TEST(ImageStatisticsRunTest, RegisterWritesFromAnotherThreadNeverMeetAHalfDoneFrame)
+{
+    StatisticsGraph g;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        int round = 0;
+        while (!done.load()) {
+            const int32_t view = round % 13, margin = round % 9, mode = round % 12;
+            g.statistics.Write(16, &view, 4);
+            g.statistics.Write(17, &margin, 4);
+            g.statistics.Write(9, &mode, 4);
+            double mean = 0;
+            g.statistics.Read(1, &mean, 8);
+            ++round;
+        }
+    });
+    for (int frame = 0; frame < 60; ++frame) {
+        const int size = 16 + 8 * (frame % 4);
+        g.Run(MakePicture(size, size + 8, [&](int x, int y) { return 100 + x * y % 50 + frame; }));
+    }
+    done = true;
+    writer.join();
+    EXPECT_TRUE(g.ErrorCodes().empty());
+    EXPECT_EQ(g.output.Count(), 60u);
 }

@@ -89,6 +89,7 @@ TEST(ImageStatisticsViewTest, PeriodSixteenPeaksAtItsBinAndThePeakSearchFindsIt)
 
     g.WriteInt(39, 1);
     EXPECT_EQ(g.ReadInt(19), int(bin));
+    EXPECT_NEAR(g.ReadReal(24), 16.0, 1e-12); // the period shows at once
     // From the top end downwards as well.
     g.WriteInt(19, 256);
     g.WriteInt(39, -1);

@@ -244,18 +244,18 @@ void CImageStatistics::ProcessPacket(const CSmartPointer<IPacket>& packet)
     bool exportNow = false;
     CStatisticsExportData exportData;
     std::string file;
+    std::unique_ptr<CException> failure;
     {
         CCriticalSectionLock guard(lock);
         try {
             out = ProcessLocked(*packet, refresh, exportNow);
         } catch (const CException& error) {
-            // The frame is not measured; the packet still goes on.
-            ReportError(error);
-            out = packet;
-            refresh = true;
-            exportNow = false;
+            failure = std::make_unique<CException>(error);
         } catch (const std::bad_alloc&) {
-            ReportError(CCommonException(0xCEF0000A, __LINE__, SourceName));
+            failure = std::make_unique<CException>(CCommonException(0xCEF0000A, __LINE__, SourceName));
+        }
+        if (failure) {
+            // The frame is not measured; the packet still goes on.
             out = packet;
             refresh = true;
             exportNow = false;
@@ -265,6 +265,9 @@ void CImageStatistics::ProcessPacket(const CSmartPointer<IPacket>& packet)
             file = exportFile;
         }
     }
+    // Errors, exports and packets leave without the lock held.
+    if (failure)
+        ReportError(*failure);
     try {
         if (exportNow)
             ExportStatistics(exportData, 2, file);
@@ -915,11 +918,7 @@ void CImageStatistics::ComputeSpectrumView(bool vertical, CViewPainter& painter)
     fftNonWhiteCoefficient =
         fftWhiteNoise > 1e-6 ? (fftFullNoise * fftFullNoise) / (fftWhiteNoise * fftWhiteNoise) : 0.0;
     median = fftWhiteNoise;
-    selectedValue = amplitude[size_t(k)];
-    if (samplingScale > 1e-6)
-        selectedPeriod = samplingScale * k * 0.5 / N;
-    else
-        selectedPeriod = k > 0 ? 2.0 * N / k : 0.0;
+    UpdateSelectedBin();
 
     const int W = working.width, H = working.height;
     const int lines = vertical ? W : H;
@@ -1063,7 +1062,7 @@ void CImageStatistics::ComputeLineScan(CViewPainter& painter)
     }
     ComputeLineView(false, painter);
     const CViewPainter::Box box = painter.PlotBox();
-    painter.Curve(box, scanMean, 0, 255, CViewPainter::White);
+    painter.Curve(box, scanMean, 0, 255, CViewPainter::Cyan);
     painter.Curve(box, scanStdDev, 0, 255, CViewPainter::Yellow);
 }
 
@@ -1090,6 +1089,7 @@ void CImageStatistics::PeakSearch(int direction)
         } else {
             if (a < g) {
                 selected = best;
+                UpdateSelectedBin();
                 return;
             }
             if (a > amplitude[size_t(best)])
@@ -1104,6 +1104,20 @@ void CImageStatistics::PeakSearch(int direction)
         selected = best;
     else
         selected = direction < 0 ? 0 : last;
+    UpdateSelectedBin();
+}
+
+void CImageStatistics::UpdateSelectedBin()
+{
+    const int k = IsVerticalView(view) ? selectedY : selectedX;
+    const long N = long(amplitude.size()) - 1;
+    if (k < 0 || k > N)
+        return;
+    selectedValue = amplitude[size_t(k)];
+    if (samplingScale > 1e-6)
+        selectedPeriod = samplingScale * k * 0.5 / N;
+    else
+        selectedPeriod = k > 0 ? 2.0 * N / k : 0.0;
 }
 
 CStatisticsExportData CImageStatistics::ExportDataLocked() const
@@ -1258,7 +1272,10 @@ void CImageStatistics::Write(uint64_t address, const void* buffer, uint32_t leng
                 throw CCommonException(0xCEF00006, 42, HelperSourceName);
             // Up to the terminator, never beyond the buffer.
             const char* text = static_cast<const char*>(buffer);
-            exportFile.assign(text, strnlen(text, length));
+            const size_t size = strnlen(text, length);
+            if (size == 0)
+                throw CCommonException(0xCEF00006, __LINE__, SourceName);
+            exportFile.assign(text, size);
             return;
         }
         if (info->kind == Kind::Real) {

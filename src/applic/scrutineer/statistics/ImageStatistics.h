@@ -32,8 +32,26 @@ inline constexpr GUID GUID_StatisticsPassChunk = {0x911C8982, 0x1C0F, 0x11D8,
 // view with the input's frame-counter, cycle-time and GUID_StatisticsPassChunk
 // chunks, 3 refresh packets (value 99) after every frame.
 //
-// Registers: 32-bit integers, 64-bit reals and the export file name, by the
-// low address half (the high half must be 0); see the table in the source.
+// Registers: 32-bit integers, 64-bit reals (1, 2, 4, 6, 11-13, 23, 24, 36,
+// 37, 40) and the export file name (114, zero-terminated), by the low
+// address half (the high half must be 0):
+//   0 R settings mask of the view     1-7 R mean, total/temporal/spatial rms and pp
+//   8 synthetic noise 0-8             9 sub-sampling 0-11        10 total-noise method 0/1
+//   11-13 R FFT full/white noise, non-white coefficient
+//   16 view 0-12   17 margin   18 R its maximum   19, 20 selected column/line or bin
+//   21, 22 R transform lengths (spectrum views) or largest column and line
+//   23 R value at the selection   24 R its period or frequency   25 averaging depth
+//   32 deviation threshold   33 R deviating pixels   34 R frames measured since the
+//   last re-initialisation   35 W export type   36 R median   37 sampling scale
+//   38 window (1 Hamming)   39 W peak search +1/-1   40 peak threshold factor
+//   81 window option: 1 subtracts the mean of a window of 82 x 82 input pixels
+//      around each pixel (adding back the image mean: shading removed), 2 takes
+//      that mean (smoothing); the margin supplies the pixels beyond the edges,
+//      so 82 is limited to 2 x margin (83, R) on re-initialisation
+//   84 display offset   85 display shift   86 temporal filter 0-4   87 its depth
+//   88 W store reference 1   89 apply it   96 dark pedestal   97 W compute
+//   reference 2   98 apply it   99 filter count   112 frames left in the run
+//   113 stored only   114 export file   115 export when a run ends
 class CImageStatistics : public CModuleBase, public IRegisterSet {
 public:
     static constexpr int ImagePort = 1;
@@ -91,6 +109,8 @@ private:
     void ComputeLineScan(CViewPainter& painter);
     void Spectrum(bool vertical, int selectedBin, CSpectrum& result);
     void PeakSearch(int direction);
+    // Addresses 23 and 24 from the amplitude spectrum at the selected bin.
+    void UpdateSelectedBin();
     CStatisticsExportData ExportDataLocked() const;
     void SendRefresh();
     int Mapped(int pixel) const; // the display mapping, not clamped

@@ -128,16 +128,22 @@ void CViewPainter::Line(int x0, int y0, int x1, int y1, CRgbColor color)
 
 void CViewPainter::Text(int x, int y, const std::string& text, CRgbColor color)
 {
-    for (char c : text) {
-        for (const Glyph& glyph : Font) {
-            if (glyph.c != c)
-                continue;
-            for (int row = 0; row < 7; ++row)
-                for (int col = 0; col < 5; ++col)
-                    if (glyph.rows[row] & (0x10 >> col))
-                        Put(x + col, y + row, color);
+    // A dark shadow keeps the text readable on bright pictures.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int shift = pass == 0 ? 1 : 0;
+        const CRgbColor ink = pass == 0 ? CRgbColor{0, 0, 0} : color;
+        int left = x;
+        for (char c : text) {
+            for (const Glyph& glyph : Font) {
+                if (glyph.c != c)
+                    continue;
+                for (int row = 0; row < 7; ++row)
+                    for (int col = 0; col < 5; ++col)
+                        if (glyph.rows[row] & (0x10 >> col))
+                            Put(left + col + shift, y + row + shift, ink);
+            }
+            left += 6;
         }
-        x += 6;
     }
 }
 

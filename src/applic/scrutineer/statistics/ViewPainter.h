@@ -51,6 +51,7 @@ public:
     static constexpr CRgbColor Green{0, 255, 0};
     static constexpr CRgbColor Yellow{255, 255, 0};
     static constexpr CRgbColor Red{255, 0, 0};
+    static constexpr CRgbColor Cyan{0, 255, 255};
 
 private:
     int ToX(const Box& box, double index, double count) const;
