@@ -278,14 +278,6 @@ TEST(ImageStatisticsViewTest, ViewZeroAndUnknownViewsExportOnlyMeasures)
     }
 }
 
-TEST(ImageStatisticsViewTest, HlsColoursOfTheRangeAndDeviationMarks)
-{
-    EXPECT_EQ(HlsToRgb(5, 102, 255), (CRgbColor{204, 24, 0}));
-    EXPECT_EQ(HlsToRgb(46, 224, 255), (CRgbColor{251, 255, 193}));
-    EXPECT_EQ(HlsToRgb(128, 181, 255), (CRgbColor{107, 255, 255}));
-    EXPECT_EQ(HlsToRgb(0, 128, 0), (CRgbColor{128, 128, 128}));
-}
-
 TEST(ImageStatisticsViewTest, PlotsAreDrawnOverTheOutputImage)
 {
     StatisticsGraph g;

@@ -556,7 +556,7 @@ void CImageStatistics::ApplyCorrections()
         }
     }
     if (applyReference2 == 1) {
-        if (!reference2Size.SameSize(working) || reference2.size() != count) {
+        if (reference2Width != working.width || reference2Height != working.height || reference2.size() != count) {
             applyReference2 = 0;
         } else {
             for (size_t i = 0; i < count; ++i)
@@ -1373,8 +1373,8 @@ void CImageStatistics::Write(uint64_t address, const void* buffer, uint32_t leng
             reference2.resize(working.pixels.size());
             for (size_t i = 0; i < working.pixels.size(); ++i)
                 reference2[i] = working.pixels[i] == 0 ? 65535.0 : imageMean / working.pixels[i];
-            reference2Size.width = working.width;
-            reference2Size.height = working.height;
+            reference2Width = working.width;
+            reference2Height = working.height;
             break;
         }
         case 98: applyReference2 = value; break;

@@ -121,8 +121,9 @@ private:
     CMonoImage working;
     CMonoImage previous;
     CMonoImage reference1;
-    CMonoImage reference2Size; // size of `reference2`
-    std::vector<double> reference2;
+    std::vector<double> reference2; // gain per pixel
+    int reference2Width = 0;
+    int reference2Height = 0;
     std::vector<double> filter;
     int filterWidth = 0;
     int filterHeight = 0;

@@ -19,9 +19,8 @@ bool IsPowerOfTwo(int n)
 // One radix-4 butterfly group: the four quarter-transforms of length L at
 // re/im + 0, L, 2L, 3L (in bit-reversed order A, B, C, D: samples 4m, 4m+2,
 // 4m+1, 4m+3) become one transform of length 4L. A separate function so the
-// pointers are known not to alias and the loop is vectorised; with a clone
-// for processors with AVX2 and FMA, chosen when the program loads.
-__attribute__((target_clones("arch=haswell", "default"))) void Radix4(double* __restrict ar, double* __restrict ai, int L, const double* __restrict tw)
+// pointers are known not to alias and the loop is vectorised.
+inline __attribute__((always_inline)) void Radix4Body(double* __restrict ar, double* __restrict ai, int L, const double* __restrict tw)
 {
     double* __restrict br = ar + L;
     double* __restrict cr = ar + 2 * L;
@@ -57,9 +56,31 @@ __attribute__((target_clones("arch=haswell", "default"))) void Radix4(double* __
     }
 }
 
+// The same compiled for processors with AVX2 and FMA, and for any x86-64.
+// Chosen per transform object rather than by an ifunc, which would run
+// before sanitizer run-times are ready.
+__attribute__((target("avx2,fma"))) void Radix4Avx2(double* ar, double* ai, int L, const double* tw)
+{
+    Radix4Body(ar, ai, L, tw);
+}
+
+void Radix4Generic(double* ar, double* ai, int L, const double* tw)
+{
+    Radix4Body(ar, ai, L, tw);
+}
+
+bool HasAvx2()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
-CRealFft::CRealFft(int length) : n(length), half(length / 2)
+CRealFft::CRealFft(int length) : n(length), half(length / 2), radix4(HasAvx2() ? &Radix4Avx2 : &Radix4Generic)
 {
     if (length < 4 || !IsPowerOfTwo(length))
         throw CCommonException(0xCEF00006, __LINE__, "RealFft.cpp");
@@ -159,7 +180,7 @@ void CRealFft::ComplexTransform(const double* z, double* __restrict re, double* 
         tw += 6; // the quarter-length-1 stage above
     for (; 4 * L <= half; L *= 4) {
         for (int base = 0; base < half; base += 4 * L)
-            Radix4(re + base, im + base, L, tw);
+            radix4(re + base, im + base, L, tw);
         tw += 6 * L;
     }
 }

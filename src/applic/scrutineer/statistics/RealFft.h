@@ -39,6 +39,8 @@ private:
     // w^3k for k < L, then their imaginary parts, six runs of L values.
     std::vector<double> stageTwiddles;
     std::vector<double> splitTwiddles; // e^(-2 pi i k / n), k = 0 .. half/2
+    // The radix-4 butterfly group for this processor.
+    void (*radix4)(double* re, double* im, int L, const double* twiddles);
 };
 
 } // namespace Tav
