@@ -564,3 +564,72 @@ TEST(ImageStatisticsRunTest, RegisterWritesFromAnotherThreadNeverMeetAHalfDoneFr
     EXPECT_TRUE(g.ErrorCodes().empty());
     EXPECT_EQ(g.output.Count(), 60u);
 }
+
+namespace {
+
+// An image chunk whose header is written as given, over `bytes` of pixels.
+CSmartPointer<IPacket> RawImagePacket(int width, int height, int32_t pitch, uint8_t type, const std::vector<uint8_t>& bytes)
+{
+    CChunkPtr<CImageChunk> image =
+        CreateImageChunkBuffer(0, 0, int(bytes.size()), 1, GetDefaultAllocator(), PixelTypeMono8);
+    int size = 0;
+    std::memcpy(image.LockData(&size), bytes.data(), bytes.size());
+    image.UnlockData();
+    image->width = uint16_t(width);
+    image->height = uint16_t(height);
+    image->pitch = pitch;
+    image->pixelType = type;
+    CSmartPointer<IPacket> packet = CPacket::Create();
+    packet->AddChunkBuffer(image.GetBuffer().Get());
+    return packet;
+}
+
+} // namespace
+
+TEST(ImageStatisticsInputTest, BottomUpImagesAreReadTopLineFirst)
+{
+    StatisticsGraph g;
+    std::vector<uint8_t> bytes(16 * 8);
+    for (int row = 0; row < 8; ++row)
+        std::fill_n(bytes.begin() + 16 * row, 16, uint8_t(10 * row)); // memory row 0 is the bottom line
+    g.Run(RawImagePacket(16, 8, -16, PixelTypeMono8, bytes));
+    auto w = g.statistics.GetWorkingImage();
+    EXPECT_EQ(w.At(0, 0), 70);
+    EXPECT_EQ(w.At(0, 7), 0);
+}
+
+TEST(ImageStatisticsInputTest, MalformedImagesAreReportedAndPassedOn)
+{
+    StatisticsGraph g;
+    const std::vector<uint8_t> few(100, 1);
+    for (auto packet : {RawImagePacket(64, 64, 128, PixelTypeMono16, few), // pixels missing
+                        RawImagePacket(16, 8, 0, PixelTypeMono8, few),      // no pitch
+                        RawImagePacket(16, 8, 8, PixelTypeMono8, few)}) {   // lines overlap
+        EXPECT_EQ(g.Run(packet).Get(), packet.Get());
+    }
+    EXPECT_EQ(g.ErrorCodes(), (std::vector<uint32_t>{0xCEF00006, 0xCEF00006, 0xCEF00006}));
+    EXPECT_EQ(g.refresh.Count(), 3u);
+    // The module goes on measuring.
+    g.Run(MakePicture(16, 16, [](int, int) { return 9; }));
+    EXPECT_EQ(g.ReadReal(1), 9.0);
+}
+
+TEST(ImageStatisticsInputTest, AnRgbChunkBesideTheImageIsTheBackground)
+{
+    StatisticsGraph g;
+    g.WriteInt(16, 0);
+    CSmartPointer<IPacket> packet = MakeMonoPacket(MakePicture(16, 8, [](int, int) { return 50; }));
+    CChunkPtr<CImageChunk> colour = CreateImageChunkBuffer(0, 0, 16, 8, GetDefaultAllocator(), PixelTypeRgb8);
+    int size = 0;
+    uint8_t* px = static_cast<uint8_t*>(colour.LockData(&size));
+    for (int i = 0; i < size; ++i)
+        px[i] = uint8_t(i % 3 == 0 ? 200 : 7);
+    colour.UnlockData();
+    packet->AddChunkBuffer(colour.GetBuffer().Get());
+    CSmartPointer<IPacket> out = g.Run(packet);
+    CChunkPtr<CImageChunk> image = FindTypedChunk<CImageChunk>(*out, GUID_ImageChunk);
+    const uint8_t* drawn = static_cast<const uint8_t*>(image.LockData(&size));
+    EXPECT_EQ((std::vector<int>{drawn[30], drawn[31], drawn[32]}), (std::vector<int>{200, 7, 7}));
+    image.UnlockData();
+    EXPECT_EQ(g.ReadReal(1), 50.0); // the monochrome image is still the measured one
+}
