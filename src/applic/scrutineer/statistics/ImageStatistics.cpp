@@ -1193,7 +1193,9 @@ void CImageStatistics::Read(uint64_t address, void* buffer, uint32_t length)
             throw CCommonException(0xCEF00006, 37, HelperSourceName);
         if (!buffer)
             throw CCommonException(0xCEF00006, 42, HelperSourceName);
-        std::memcpy(buffer, exportFile.c_str(), exportFile.size() + 1);
+        // The whole buffer: the name, then zeros.
+        std::memset(buffer, 0, length);
+        std::memcpy(buffer, exportFile.data(), exportFile.size());
         return;
     }
     if (info->kind == Kind::Real) {
