@@ -34,7 +34,9 @@ inline __attribute__((always_inline)) void Radix4Body(double* __restrict ar, dou
     const double* w1i = tw + 3 * L;
     const double* w2i = tw + 4 * L;
     const double* w3i = tw + 5 * L;
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC ivdep
+#endif
     for (int k = 0; k < L; ++k) {
         // b' = w^2k B, c' = w^k C, d' = w^3k D
         const double bR = br[k] * w2r[k] - bi[k] * w2i[k], bI = br[k] * w2i[k] + bi[k] * w2r[k];
