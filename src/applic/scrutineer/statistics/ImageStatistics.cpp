@@ -572,14 +572,14 @@ void CImageStatistics::ApplyCorrections()
         const double depth = filterDepth;
         if (filterMode >= 3)
             ++filterCount;
-        const double count3 = std::max(1, filterCount);
+        const double frames = std::max(1, filterCount);
         for (size_t i = 0; i < count; ++i) {
             const double pixel = working.pixels[i];
             double& f = filter[i];
             if (filterMode <= 2)
                 f = (depth * f + pixel) / (depth + 1.0);
             else
-                f = ((count3 - 1.0) * f + pixel) / count3;
+                f = ((frames - 1.0) * f + pixel) / frames;
             const double t = std::trunc(f);
             if (filterMode == 1 || filterMode == 3) {
                 // The difference to the filtered image, centred on 128.
