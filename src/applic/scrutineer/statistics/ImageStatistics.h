@@ -97,7 +97,6 @@ private:
     void ReadInput(const CChunkPtr<CChunk>& image, CFrame& frame);
     void AddSyntheticNoise(CFrame& frame);
     void BuildWorkingImage(const CFrame& frame);
-    void ApplyWindowOption(const CFrame& frame);
     void ApplyCorrections();
     CChunkPtr<CImageChunk> BuildOutputImage(const CChunkPtr<CChunk>& background);
     void MeasureNoise();
@@ -137,7 +136,6 @@ private:
     std::vector<double> histogram;
     std::vector<double> spectrumScratch;
     std::vector<double> previousLine;
-    std::vector<double> samples;
     std::vector<double> phases; // bin k of each line, the last spectrum
     long transformLength = 0;   // N of the last spectrum
     std::shared_ptr<const CRealFft> fft;
