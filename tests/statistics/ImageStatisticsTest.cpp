@@ -451,6 +451,8 @@ TEST(ImageStatisticsWorkingImageTest, TemporalFilterModes)
         g.Run(MakePicture(16, 16, [&](int, int) { return v; }));
     EXPECT_EQ(g.ReadInt(99), 3);
     EXPECT_EQ(g.statistics.GetWorkingImage().At(5, 5), 200);
+    g.WriteInt(10, 0); // choosing the total-noise method restarts the count
+    EXPECT_EQ(g.ReadInt(99), 0);
 
     g.WriteInt(99, 0);
     g.WriteInt(86, 3); // the difference to the cumulative mean, centred on 128
