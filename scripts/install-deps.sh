@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libopencv-dev
+  libfftw3-dev
   libpugixml-dev libtiff-dev
   openjdk-17-jdk
   libxcb1-dev

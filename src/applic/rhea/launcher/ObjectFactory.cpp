@@ -8,6 +8,7 @@
 #include "TavTiff.h"
 #include "ImageViewer.h"
 #include "FpsViewer.h"
+#include "ImageStatistics.h"
 
 namespace Tav {
 
@@ -31,7 +32,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"FpsViewer", &CCoreFactory::Create<CFpsViewer>},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
     {"StatisticsDecoupler", &CCoreFactory::Create<CStatisticsDecoupler>},
-    {"ImageStatistics", nullptr},
+    {"ImageStatistics", &CCoreFactory::Create<CImageStatistics>},
 };
 
 } // namespace
