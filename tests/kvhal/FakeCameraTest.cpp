@@ -226,3 +226,34 @@ TEST_F(FakeCamera, UnknownCamerasAndUncarriedFormatsAreRefused)
     EXPECT_EQ(rig.Controller().GetState(), 1);
     EXPECT_EQ(ErrorCode([&] { rig.ReadU32(1025, 18); }), 0xCEF30011u);
 }
+
+TEST_F(FakeCamera, AGrabWhoseFramesNoLongerFitSaysSoAndTheNextOneFits)
+{
+    ControllerRig rig(plugIn);
+    Open(rig);
+    rig.Control(0, 1);
+    ASSERT_TRUE(rig.recording.WaitFor([](Recording& r) { return r.frames.size() >= 5; }));
+    // Behind the feature registers' back: the buffers of the running grab
+    // are too small for what the camera now sends.
+    const uint32_t widthRegister = 0x100, heightRegister = 0x104;
+    rig.WriteU32(1024, widthRegister, 1024);
+    rig.WriteU32(1024, heightRegister, 1024);
+    ASSERT_TRUE(rig.recording.WaitFor([](Recording& r) { return !r.errors.empty(); }))
+        << rig.recording.FrameCount() << " frames, no error";
+    rig.Control(0, 0);
+    ASSERT_TRUE(rig.WaitForState(1));
+    size_t before;
+    {
+        std::lock_guard<std::mutex> guard(rig.recording.mutex);
+        EXPECT_EQ(rig.recording.errors, std::vector<uint32_t>{0xCEF30010u});
+        before = rig.recording.frames.size();
+    }
+
+    rig.Control(0, 1);
+    ASSERT_TRUE(rig.recording.WaitFor([&](Recording& r) { return r.frames.size() >= before + 3; }));
+    rig.Control(0, 0);
+    ASSERT_TRUE(rig.WaitForState(1));
+    std::lock_guard<std::mutex> guard(rig.recording.mutex);
+    EXPECT_EQ(rig.recording.frames.back().header.width, 1024);
+    EXPECT_EQ(rig.recording.errors.size(), 1u);
+}

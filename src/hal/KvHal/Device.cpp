@@ -310,7 +310,12 @@ bool CDevice::DeliverNext()
         auto* candidate = static_cast<CMemBlock*>(const_cast<void*>(arv_buffer_get_user_data(buffer)));
         // The stream's reference; the block keeps its own.
         g_object_unref(buffer);
-        if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS || !WriteTrailer(candidate)) {
+        const ArvBufferStatus status = arv_buffer_get_status(buffer);
+        if (status != ARV_BUFFER_STATUS_SUCCESS)
+            NoteUnusableBuffer(status);
+        else
+            unusableInARow = 0;
+        if (status != ARV_BUFFER_STATUS_SUCCESS || !WriteTrailer(candidate)) {
             std::lock_guard<std::mutex> guard(link->mutex);
             if (link->accepting && candidate->generation == link->generation) {
                 g_object_ref(buffer);
@@ -331,6 +336,24 @@ bool CDevice::DeliverNext()
         sink->OnError(e);
     }
     return true;
+}
+
+void CDevice::NoteUnusableBuffer(int status)
+{
+    // Single losses are the dropped-frames check's business; a whole ring
+    // of failures in a row means nothing will arrive (a frame size changed
+    // behind our back, a network that loses every frame), and a grab that
+    // shows nothing must say why. Once per grab.
+    if (++unusableInARow < blocks.size() || statusReported)
+        return;
+    statusReported = true;
+    const std::string text = FormatString("%u frames in a row arrived unusable (buffer status %d)",
+                                          unsigned(unusableInARow), status);
+    CException failure(ErrorCamera, __LINE__, sourceFile, text.c_str(), status);
+    try {
+        sink->OnError(failure);
+    } catch (...) {
+    }
 }
 
 bool CDevice::WriteTrailer(CMemBlock* block)
@@ -410,6 +433,8 @@ void CDevice::Execute(const CQueued& queued)
             std::lock_guard<std::mutex> grab(grabMutex);
             frameCounter.Restart();
             formatReported = false;
+            statusReported = false;
+            unusableInARow = 0;
         }
         Report(queued.request == Request::StartSingle ? 3 : 2);
         {

@@ -140,6 +140,9 @@ private:
     // Writes the image header and the frame counter; false for a frame
     // that cannot be carried.
     bool WriteTrailer(CMemBlock* block);
+    // Counts a buffer the stream could not fill; reports a grab that gets
+    // nothing but such buffers.
+    void NoteUnusableBuffer(int status);
     // Stops acquisition and the stream, frees the blocks not held
     // downstream; any thread, idempotent.
     void TearDown();
@@ -175,6 +178,8 @@ private:
     int reportedState = 0;
     CFrameCounter frameCounter;
     bool formatReported = false;
+    bool statusReported = false;
+    size_t unusableInARow = 0;
 
     std::mutex queueMutex;
     std::condition_variable queueChanged;
