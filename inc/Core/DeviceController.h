@@ -147,6 +147,10 @@ private:
     CControlRegisterSet controlRegisters;
     CChunkBufferSink sink;
     int state = 0;
+    // Under `lock`: the device has not reported any state since it was
+    // opened; it has been told to close.
+    bool opening = false;
+    bool closeRequested = false;
     CCriticalSectionWin32 lock;
     CThreadSignalWin32 stateChanged;
     uint8_t checkWordEnabled;

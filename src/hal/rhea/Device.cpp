@@ -403,6 +403,9 @@ uint32_t CDevice::Queue(CMemBlock* block)
     } catch (const RheaException& e) {
         block->Unlock();
         delete block;
+        // A stop cancelling the buffer while it is being queued: nothing failed.
+        if (e.GetCode() == ErrorAborted)
+            return 0;
         CException error = DriverError(__LINE__, e);
         sink->OnError(error);
         return 0;
@@ -467,14 +470,16 @@ void CDevice::Pump()
                 --outstanding;
                 if (error == 0) {
                     Deliver(block);
-                } else if (error == ErrorIncompleteFrame) {
+                } else if (error == ErrorIncompleteFrame || error == ErrorAborted) {
+                    // A buffer aborted while the grab goes on goes back to the
+                    // driver, or the ring would shrink until the grab starves;
+                    // after a stop Queue drops it.
                     block->Unlock();
                     outstanding += Queue(block);
                 } else {
                     block->Unlock();
                     delete block;
-                    if (error != ErrorAborted)
-                        throw RheaException(error, "CDevice::Pump()");
+                    throw RheaException(error, "CDevice::Pump()");
                 }
                 continue;
             }
