@@ -11,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -42,6 +45,50 @@ long ResidentKilobytes()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Ends the process with a message when a cycle makes no progress for a
+// minute: Disconnect and the teardown wait without a time-out of their own.
+class Watchdog {
+public:
+    Watchdog()
+        : thread([this] {
+              std::unique_lock<std::mutex> lock(mutex);
+              while (!done) {
+                  const uint64_t seen = progress;
+                  if (!changed.wait_for(lock, std::chrono::seconds(60), [&] { return done || progress != seen; })) {
+                      std::fprintf(stderr, "soak: no progress for 60 s after step %llu\n",
+                                   (unsigned long long)progress);
+                      std::abort();
+                  }
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            done = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+    void Step()
+    {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            ++progress;
+        }
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint64_t progress = 0;
+    bool done = false;
+    std::thread thread;
+};
+
 struct Totals {
     uint64_t cycles = 0;
     uint64_t framesDelivered = 0; // by the camera, up to the last grab of each cycle
@@ -64,12 +111,14 @@ TEST(Soak, ConnectGrabResizeShotRemoveAndDisconnectWithInjectedFaults)
     const double seconds = setting ? std::atof(setting) : 240.0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     Simulator& sim = Simulator::Instance();
+    Watchdog watchdog;
     Totals totals;
     long residentAfterWarmUp = 0;
     {
         LauncherRig rig(SoakCamera(900, 400));
         for (uint64_t cycle = 0; std::chrono::steady_clock::now() < end || cycle < 3; ++cycle) {
             SCOPED_TRACE("cycle " + std::to_string(cycle));
+            watchdog.Step();
             const int id = rig.cameraId;
             const Sim1394::CameraStatistics before = sim.Statistics(id);
             ASSERT_TRUE(rig.Connect()) << rig.errors->ErrorLog();
@@ -83,9 +132,9 @@ TEST(Soak, ConnectGrabResizeShotRemoveAndDisconnectWithInjectedFaults)
             ASSERT_TRUE(rig.WaitForImages(3));
             const uint32_t incomplete = uint32_t(cycle % 3 + 1);
             const uint32_t aborted = cycle % 4 == 0 ? 9 : 1;
+            const uint64_t failedTarget = sim.Statistics(id).buffersFailed + incomplete + aborted;
             sim.FailBuffers(id, Sim1394::IncompleteFrameStatus, incomplete);
             sim.FailBuffers(id, Platform::ErrorOperationAborted, aborted);
-            const uint64_t failedTarget = sim.Statistics(id).buffersFailed + incomplete + aborted;
             // Frames after the faults show the gap to the checker.
             ASSERT_TRUE(rig.sink->WaitFor([&] { return sim.Statistics(id).buffersFailed >= failedTarget; }));
             ASSERT_TRUE(rig.WaitForImages(3));
@@ -131,6 +180,7 @@ TEST(Soak, ConnectGrabResizeShotRemoveAndDisconnectWithInjectedFaults)
             rig.Control(0, 1);
             ASSERT_TRUE(rig.WaitForState(2));
             ASSERT_TRUE(rig.WaitForImages(2));
+            watchdog.Step();
             const int variant = int(cycle % 3);
             totals.framesDelivered += sim.Statistics(id).framesDelivered - before.framesDelivered;
             if (variant == 1) {

@@ -401,10 +401,13 @@ uint32_t CDevice::Queue(CMemBlock* block)
     try {
         camera.GrabImageAsync(data, block->imageBytes, reinterpret_cast<uintptr_t>(block), false);
     } catch (const RheaException& e) {
+        const bool stale = block->generation != generation;
         block->Unlock();
         delete block;
-        // A stop cancelling the buffer while it is being queued: nothing failed.
-        if (e.GetCode() == ErrorAborted)
+        // A stop on another thread cancelling the buffer or freeing the
+        // resources while it was being queued, or the camera going away
+        // meanwhile (reported as the device's failure): nothing failed.
+        if (e.GetCode() == ErrorAborted || !grabbing || stale || removed)
             return 0;
         CException error = DriverError(__LINE__, e);
         sink->OnError(error);
@@ -414,8 +417,10 @@ uint32_t CDevice::Queue(CMemBlock* block)
         try {
             camera.oneShot.SetAsync();
         } catch (const RheaException& e) {
-            CException error = DriverError(__LINE__, e);
-            sink->OnError(error);
+            if (e.GetCode() != ErrorAborted && grabbing && !removed) {
+                CException error = DriverError(__LINE__, e);
+                sink->OnError(error);
+            }
         }
     }
     return 1;
