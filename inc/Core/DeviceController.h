@@ -147,8 +147,9 @@ private:
     CControlRegisterSet controlRegisters;
     CChunkBufferSink sink;
     int state = 0;
-    // Under `lock`: the device has not reported any state since it was
-    // opened; it has been told to close.
+    // Under `lock`. opening: the device has reported no state since it was
+    // opened. closeRequested: it has been told to close (by CloseDevice or
+    // after its failure); nothing more is started on it.
     bool opening = false;
     bool closeRequested = false;
     CCriticalSectionWin32 lock;

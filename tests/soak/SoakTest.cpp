@@ -232,7 +232,8 @@ TEST(Soak, ConnectGrabResizeShotRemoveAndDisconnectWithInjectedFaults)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("soak: %llu cycles in %.0f s\n", (unsigned long long)totals.cycles, seconds);
-    std::printf("soak: frames delivered by the camera %llu, through the graph %llu, behind the decoupler %llu\n",
+    std::printf("soak: frames delivered by the camera %llu (up to each cycle's last grab), through the graph %llu, "
+                "behind the decoupler %llu\n",
                 (unsigned long long)totals.framesDelivered, (unsigned long long)totals.framesPassed,
                 (unsigned long long)totals.imagesAtSink);
     std::printf("soak: faults injected: %llu incomplete frames, %llu aborted buffers, %llu bad check words, "
