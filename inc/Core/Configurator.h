@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Core/IConfigurationHost.h"
 #include "Core/IViewer.h"
 #include "Core/ModuleBase.h"
 
@@ -18,7 +19,7 @@ namespace Tav {
 //
 // Java references are global references, valid on every thread. A thread
 // that this object attached to the VM is detached again when it ends.
-class CConfigurator : public IViewer, public CModuleBase {
+class CConfigurator : public IViewer, public CModuleBase, public IConfigurationHost {
 public:
     // `javaRuntimeDirectory`: where the AWT native interface library is
     // looked for first (with a trailing separator).
@@ -41,8 +42,8 @@ public:
     void OnDeinitialize() override;
     void OnData(int inputPort, const CSmartPointer<IPacket>& packet) override;
 
-    void Attach(const std::string& configFile);
-    void Detach();
+    void Attach(const std::string& configFile) override;
+    void Detach() override;
     void Exit();
     void Launch();
     JNIEnv* GetEnv();

@@ -147,6 +147,11 @@ private:
     CControlRegisterSet controlRegisters;
     CChunkBufferSink sink;
     int state = 0;
+    // Under `lock`. opening: the device has reported no state since it was
+    // opened. closeRequested: it has been told to close (by CloseDevice or
+    // after its failure); nothing more is started on it.
+    bool opening = false;
+    bool closeRequested = false;
     CCriticalSectionWin32 lock;
     CThreadSignalWin32 stateChanged;
     uint8_t checkWordEnabled;

@@ -49,9 +49,9 @@ std::vector<std::string> LibraryCandidates(const char* name)
             out.push_back(dir + f);
         return out;
     }
-    std::string exeDir = ExecutableDirectory();
-    for (const std::string& f : FileNames(n))
-        out.push_back(exeDir + "/" + f);
+    for (const std::string& directory : GetLibraryDirectories())
+        for (const std::string& f : FileNames(n))
+            out.push_back(directory + "/" + f);
     return out;
 }
 

@@ -62,9 +62,13 @@ std::vector<std::string> MessageCatalog::CandidatePaths(const char* resourceName
         paths.push_back(name.substr(0, name.rfind('/') + 1) + file);
         return paths;
     }
-    paths.push_back(ExecutableDirectory() + "/" + file);
+    const std::vector<std::string> directories = GetDataDirectories();
+    paths.push_back(directories.front() + "/" + file);
     if (const char* dir = std::getenv("TAV_MESSAGE_DIR"); dir && *dir)
         paths.push_back(std::string(dir) + "/" + file);
+    // Installed: in the data directory's messages folder.
+    for (size_t i = 1; i < directories.size(); ++i)
+        paths.push_back(directories[i] + "/messages/" + file);
     paths.push_back(file);
     return paths;
 }

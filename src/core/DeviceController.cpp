@@ -136,6 +136,8 @@ void CDeviceController::OpenDevice(const CDeviceDescriptor& descriptor)
             throw CCommonException(0xCEF0000A, 11, "RheaHal.cpp");
     }
     device.store(opened, std::memory_order_release);
+    opening = true;
+    closeRequested = false;
 }
 
 void CDeviceController::CloseDevice()
@@ -160,9 +162,14 @@ void CDeviceController::CloseDevice()
     if (stopIssued)
         stateChanged.Wait(-1, false);
     CCriticalSectionLock guard(lock);
-    if (state == 1) {
+    if (closeRequested)
+        return;
+    // A device that has not reported yet is open all the same: its reports
+    // come in the order of the calls, so it reports 1, then 0.
+    if (state == 1 || (state == 0 && opening)) {
         StopOtherModules();
         current->Close();
+        closeRequested = true;
     }
 }
 
@@ -191,8 +198,9 @@ void CDeviceController::StartOtherModules()
 CDeviceController::IDevice* CDeviceController::CurrentDevice(int requiredState)
 {
     IDevice* current = device.load(std::memory_order_acquire);
-    // A state without a device is one the last device left behind.
-    return state == requiredState ? current : nullptr;
+    // A state without a device is one the last device left behind; a device
+    // told to close may still report states of before.
+    return state == requiredState && !closeRequested ? current : nullptr;
 }
 
 void CDeviceController::StartContinuousGrab()
@@ -336,11 +344,17 @@ void CDeviceController::DeliverBlock(IMemBlock* block)
 void CDeviceController::ChangeState(int newState)
 {
     MarkerAction action;
+    bool closeAfterFailure = false;
     {
         CCriticalSectionLock guard(lock);
         const int oldState = state;
         action = MarkerFor(oldState, newState);
         state = newState;
+        opening = false;
+        if (newState == 4) {
+            closeAfterFailure = !closeRequested;
+            closeRequested = true;
+        }
         // Also when acquisition ends in a failure or a close, so that a
         // CloseDevice waiting for the stop is not left waiting for ever.
         if (oldState != 0 && (newState == 1 || newState == 0 || newState == 4))
@@ -358,7 +372,7 @@ void CDeviceController::ChangeState(int newState)
     if (newState == 4) {
         ReportError(CCoreException(0xCEF10300, 646, sourceFile));
         StopOtherModules();
-        if (IDevice* current = device.load(std::memory_order_acquire))
+        if (IDevice* current = device.load(std::memory_order_acquire); current && closeAfterFailure)
             current->Close();
     }
 }

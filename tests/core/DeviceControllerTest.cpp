@@ -405,6 +405,52 @@ TEST(DeviceController, CloseWaitingForAStopEndsWhenTheDeviceFailsInstead)
     EXPECT_EQ(rig.CallCount("Close"), 1u);
 }
 
+TEST(DeviceController, CloseRightAfterOpenClosesTheDeviceThatHasNotReportedYet)
+{
+    Rig rig;
+    TestDevice::nextHeld = true;
+    rig.controller->OpenDevice(CDeviceDescriptor("camera-1", "Test camera"));
+    TestDevice::nextHeld = false;
+    rig.device = TestDevice::last;
+    ASSERT_NE(rig.device, nullptr);
+    ASSERT_EQ(rig.controller->GetState(), 0);
+
+    // A start requested when the late open report arrives must not reach a
+    // device that is closing.
+    rig.states->onData = [&](int, const CSmartPointer<IPacket>& packet) {
+        if (Describe(packet) == "state 1") {
+            uint8_t one = 1;
+            rig.controller->Push(1, CRegisterRequest::Write(0, &one, 1).GetPacket());
+        }
+    };
+    rig.controller->CloseDevice();
+    EXPECT_EQ(rig.CallCount("Close"), 1u);
+    rig.device->Resume();
+    rig.Settle();
+    rig.states->onData = nullptr;
+
+    EXPECT_EQ(Describe(*rig.states), (std::vector<std::string>{"state 1", "state 0"}));
+    EXPECT_EQ(rig.CallCount("StartContinuousGrab"), 0u);
+    EXPECT_EQ(rig.controller->GetState(), 0);
+    // Closed once only, and a new device opens normally.
+    rig.controller->CloseDevice();
+    EXPECT_EQ(rig.CallCount("Close"), 1u);
+    rig.Open();
+    EXPECT_EQ(rig.controller->GetState(), 1);
+}
+
+TEST(DeviceController, AFailedCloseCanBeRetried)
+{
+    Rig rig;
+    rig.Open();
+    rig.device->FailNext("Close");
+    EXPECT_EQ(Caught([&] { rig.controller->CloseDevice(); }).GetCode(), 0xCEF00001u);
+    rig.controller->CloseDevice();
+    rig.Settle();
+    EXPECT_EQ(rig.CallCount("Close"), 2u);
+    EXPECT_EQ(rig.controller->GetState(), 0);
+}
+
 TEST(DeviceController, DeviceRegisterPortsNeedAnOpenDevice)
 {
     Rig rig;

@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -492,6 +495,85 @@ TEST_F(ConnectTest, DisconnectShowsACloseFailure)
     l.Disconnect();
     EXPECT_EQ(boxes.Count(), 1u);
     EXPECT_FALSE(l.IsDisconnecting());
+}
+
+// Disconnect on the GUI thread of a Qt application: it keeps dispatching
+// events while the disconnector works, and a quit request ends the wait.
+class QtDisconnectTest : public ConnectTest {
+protected:
+    void SetUp() override
+    {
+        ConnectTest::SetUp();
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override
+    {
+        ConnectTest::TearDown();
+        application.reset();
+    }
+    // A grabbing device whose reports wait: the disconnector's stop cannot
+    // finish until the device is resumed.
+    TestDevice* GrabbingHeldDevice(CLauncher& l)
+    {
+        EXPECT_TRUE(l.Initialize()) << boxes.All();
+        CDeviceController* controller = Controller();
+        Open(controller);
+        TestDevice* device = TestDevice::last;
+        uint8_t start = 1;
+        controller->Push(1, CRegisterRequest::Write(0, &start, 1).GetPacket());
+        device->WaitIdle();
+        EXPECT_EQ(controller->GetState(), 2);
+        device->Hold();
+        return device;
+    }
+
+    int argc = 1;
+    char name[8] = "tests";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QCoreApplication> application;
+};
+
+TEST_F(QtDisconnectTest, EventsAreDispatchedWhileTheDisconnectorWaits)
+{
+    CLauncher& l = Make(graph);
+    TestDevice* device = GrabbingHeldDevice(l);
+    bool dispatched = false;
+    QTimer::singleShot(0, [&] {
+        dispatched = true;
+        EXPECT_TRUE(l.IsDisconnecting());
+        // Only now can the stop, and with it the disconnector, finish.
+        device->Resume();
+    });
+    l.Disconnect();
+    EXPECT_TRUE(dispatched);
+    EXPECT_FALSE(l.IsDisconnecting());
+    CDeviceController* controller = Controller();
+    EXPECT_TRUE(Closed(controller));
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.All();
+}
+
+TEST_F(QtDisconnectTest, AQuitRequestEndsTheWait)
+{
+    CLauncher& l = Make(graph);
+    TestDevice* device = GrabbingHeldDevice(l);
+    bool returned = false;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+        l.Disconnect();
+        returned = true;
+        // The disconnector is still waiting for the held device.
+        const auto calls = device->Calls();
+        EXPECT_EQ(std::find(calls.begin(), calls.end(), "Close"), calls.end());
+        EXPECT_FALSE(l.IsDisconnecting());
+        EXPECT_FALSE(l.IsConnected());
+    });
+    QCoreApplication::exec();
+    EXPECT_TRUE(returned);
+    // The abandoned disconnector finishes its close once the device goes on;
+    // the launcher waits for it before releasing the components.
+    device->Resume();
+    launcher.reset();
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.All();
 }
 
 } // namespace

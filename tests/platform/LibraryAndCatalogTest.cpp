@@ -8,18 +8,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace Tav::Platform;
 
 TEST(DynamicLibrary, DllNamesMapToSharedObjectsNextToTheExecutable)
 {
     auto candidates = LibraryCandidates("KvHal.dll");
-    ASSERT_EQ(candidates.size(), 2u);
+    ASSERT_EQ(candidates.size(), 4u);
     EXPECT_EQ(candidates[0], ExecutableDirectory() + "/KvHal.so");
     EXPECT_EQ(candidates[1], ExecutableDirectory() + "/libKvHal.so");
+    // Then the installed plug-in directory.
+    EXPECT_EQ(candidates[2], GetLibraryDirectories()[1] + "/KvHal.so");
 
     auto withDir = LibraryCandidates("/opt/x/Plug.DLL");
     ASSERT_EQ(withDir.size(), 2u);
     EXPECT_EQ(withDir[0], "/opt/x/Plug.so");
+}
+
+TEST(ProcessInfo, DataAndLibraryDirectoriesAreTheExecutablesThenTheInstalledOnes)
+{
+    const std::string exe = ExecutableDirectory();
+    const std::string prefix = exe.substr(0, exe.rfind('/'));
+    EXPECT_EQ(GetDataDirectories(), (std::vector<std::string>{exe, prefix + "/share/tav"}));
+    EXPECT_EQ(GetLibraryDirectories(), (std::vector<std::string>{exe, prefix + "/lib/tav"}));
+    // The tests run from the build's bin folder, which holds the catalogs.
+    EXPECT_EQ(FindDataFile("TavCommonError.msg"), exe + "/TavCommonError.msg");
+    EXPECT_EQ(FindDataFile("NoSuchFile.txt"), "");
+    EXPECT_EQ(FindDataFile(""), "");
+    // Directories are not data files.
+    EXPECT_EQ(FindDataFile("."), "");
 }
 
 TEST(DynamicLibrary, MissingLibraryIsModuleNotFound)
@@ -89,6 +107,8 @@ TEST(MessageCatalog, ResourceNamesMapToCatalogFiles)
     auto paths = MessageCatalog::CandidatePaths("TavCommonError.dll");
     ASSERT_FALSE(paths.empty());
     EXPECT_EQ(paths.front(), ExecutableDirectory() + "/TavCommonError.msg");
+    EXPECT_NE(std::find(paths.begin(), paths.end(), GetDataDirectories()[1] + "/messages/TavCommonError.msg"),
+              paths.end());
     EXPECT_EQ(paths.back(), "TavCommonError.msg");
     EXPECT_EQ(MessageCatalog::Load("NoSuchCatalog.dll"), nullptr);
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include "DataBuffer/ImageChunk.h"
 #include "DataBuffer/ValueChunk.h"
+#include "Platform/SystemError.h"
 
 #include "support/TestModules.h"
 
@@ -297,6 +298,40 @@ TEST_F(HalDevice, ContinuousGrabCirculatesSevenBlocksWithCameraHeaderAndCheckWor
     rig.Shutdown();
     EXPECT_EQ(Hal::Rhea::CDevice::LiveBlocks(), 0);
     EXPECT_EQ(rig.stateList.back(), 0);
+}
+
+TEST_F(HalDevice, IncompleteAndAbortedBuffersGoBackToTheDriverWhileGrabbing)
+{
+    Rig rig;
+    rig.Open(ids[0]);
+    rig.Control(0, 1);
+    ASSERT_TRUE(rig.WaitForState(2));
+    ASSERT_TRUE(rig.WaitForFrames(3));
+    // More aborts than there are blocks: the grab only goes on if every
+    // aborted block is queued again.
+    sim.FailBuffers(ids[0], Platform::ErrorOperationAborted, 9);
+    sim.FailBuffers(ids[0], Sim1394::IncompleteFrameStatus, 2);
+    const size_t before = rig.FrameCount();
+    ASSERT_TRUE(rig.WaitForFrames(before + 10));
+    rig.Control(0, 0);
+    ASSERT_TRUE(rig.WaitForState(1));
+
+    // The failed buffers are missing frames, not errors.
+    const std::vector<Image> frames = rig.Frames();
+    int64_t missing = 0;
+    for (size_t i = 1; i < frames.size(); ++i)
+        missing += frames[i].counter - frames[i - 1].counter - 1;
+    const Sim1394::CameraStatistics statistics = sim.Statistics(ids[0]);
+    EXPECT_EQ(statistics.buffersFailed, 11u);
+    EXPECT_GE(missing, 11);
+    EXPECT_LE(missing, int64_t(11 + statistics.framesDropped));
+    EXPECT_EQ(Created(), 7u);
+    {
+        std::lock_guard<std::mutex> guard(rig.mutex);
+        EXPECT_EQ(rig.errorCodes.size(), 0u);
+    }
+    rig.Shutdown();
+    EXPECT_EQ(Hal::Rhea::CDevice::LiveBlocks(), 0);
 }
 
 TEST_F(HalDevice, SingleShotUsesOneBlockThatDeletesItself)

@@ -1,6 +1,7 @@
 #include "Rhea.h"
 #include "SimFixture.h"
 
+#include "Core/Crc16.h"
 #include "Platform/SystemError.h"
 
 #include <gtest/gtest.h>
@@ -391,6 +392,27 @@ TEST(SimFrames, ColourCodingsFollowThePattern)
     for (uint32_t y = 0; y < 4; ++y)
         for (uint32_t x = 0; x < 8; ++x)
             EXPECT_EQ(Get16(&f[(y * 8 + x) * 2]), ChannelValue(BayerChannel(1, x, y), x, y, frame, maxValue));
+}
+
+TEST(SimFrames, CorruptedCheckWordsHitTheNextFramesOnly)
+{
+    RheaTest::LoadCameras("[camera]\nvendor = Quarlo\nmax_width = 8\nmax_height = 4\nimage_header = on\n"
+                          "check_word = on\nframe_rate = 1000\n");
+    const int id = RheaTest::OnlyCamera();
+    CRhea rhea;
+    rhea.Open(Simulator::Instance().DeviceName(id));
+    auto checkWordMatches = [](const std::vector<uint8_t>& frame) {
+        uint32_t word = 0;
+        std::memcpy(&word, &frame[frame.size() - 4], 4);
+        return Tav::Crc16Xmodem(frame.data(), frame.size() - 4) == word;
+    };
+    ASSERT_TRUE(checkWordMatches(GrabOne(rhea)));
+    Simulator::Instance().CorruptCheckWords(id, 2);
+    EXPECT_FALSE(checkWordMatches(GrabOne(rhea)));
+    EXPECT_FALSE(checkWordMatches(GrabOne(rhea)));
+    EXPECT_TRUE(checkWordMatches(GrabOne(rhea)));
+    EXPECT_EQ(Simulator::Instance().Statistics(id).checkWordsCorrupted, 2u);
+    EXPECT_EQ(Simulator::Instance().Statistics(id).framesDelivered, 4u);
 }
 
 TEST(SimFrames, NoiseHasTheStatedSigmas)

@@ -34,6 +34,8 @@ CDeviceController::IDevice* TestDevice::OpenTestDevice(const CDeviceDescriptor* 
 {
     auto* device = new TestDevice(nextHasCheckWord);
     last = device;
+    if (nextHeld)
+        device->Hold();
     device->Open(*descriptor, sink);
     return device;
 }

@@ -71,6 +71,9 @@ public:
                                                            IChunkBufferSink* sink);
     static inline TestDevice* last = nullptr;
     static inline bool nextHasCheckWord = false;
+    // The next device opened is held from the start: its open report waits
+    // for Resume.
+    static inline bool nextHeld = false;
 
 private:
     void Record(const std::string& call);

@@ -3,8 +3,10 @@
 // Loading shared libraries by the names the framework uses for them. A name
 // ending in ".dll" is mapped to this platform's forms: "KvHal.dll" is looked
 // for as "KvHal.so" and "libKvHal.so". A bare name is searched next to the
-// executable first, then where the dynamic loader looks (LD_LIBRARY_PATH,
-// the loader cache); a name with a directory is taken as that path only.
+// executable first, then in the installed library directory (see
+// GetLibraryDirectories), then where the dynamic loader looks
+// (LD_LIBRARY_PATH, the loader cache); a name with a directory is taken as
+// that path only.
 // Failures set the last error: ErrorModNotFound (126) when no file exists,
 // ErrorBadExeFormat (193) when a file exists but does not load,
 // ErrorProcNotFound (127) for a missing symbol.

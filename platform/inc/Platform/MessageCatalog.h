@@ -3,7 +3,9 @@
 // Message catalogs stand in for message-resource libraries. A resource name
 // such as "TavCommonError.dll" selects the text file "TavCommonError.msg",
 // found next to the executable, else in the directory named by the
-// environment variable TAV_MESSAGE_DIR, else in the current directory.
+// environment variable TAV_MESSAGE_DIR, else in the installed data
+// directory's "messages" folder (see GetDataDirectories), else in the
+// current directory.
 //
 // File format (UTF-8): one message a line, "<code> <text>", the code in hex
 // with a 0x prefix; '#' starts a comment line; in the text \n, \t and \\ are

@@ -1029,6 +1029,12 @@ void Camera::FailBuffers(uint32_t status, uint32_t count)
     bufferFaults.insert(bufferFaults.end(), count, status);
 }
 
+void Camera::CorruptCheckWords(uint32_t count)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    checkWordFaults += count;
+}
+
 void Camera::SetFrameRate(double framesPerSecond)
 {
     {
@@ -1109,11 +1115,20 @@ void Camera::Clock()
             bufferFaults.pop_front();
         }
         const FrameLayout layout = Layout();
+        const bool corrupt = !fault && layout.checkWord && checkWordFaults > 0;
+        if (corrupt)
+            --checkWordFaults;
         filling = true;
         lock.unlock();
         changed.notify_all();
-        if (!fault)
-            generator.Fill(static_cast<uint8_t*>(request->Output()), layout, frame, CycleTimeNow());
+        if (!fault) {
+            auto* out = static_cast<uint8_t*>(request->Output());
+            generator.Fill(out, layout, frame, CycleTimeNow());
+            if (corrupt) {
+                out[layout.total - 4] ^= 0xFF;
+                out[layout.total - 3] ^= 0xFF;
+            }
+        }
         request->Complete(fault, fault ? 0 : layout.total);
         lock.lock();
         filling = false;
@@ -1121,6 +1136,8 @@ void Camera::Clock()
             ++stats.buffersFailed;
         else
             ++stats.framesDelivered;
+        if (corrupt)
+            ++stats.checkWordsCorrupted;
         changed.notify_all();
     }
 }

@@ -72,6 +72,7 @@ public:
 
     void FailRequests(uint32_t code, uint32_t error, uint32_t count);
     void FailBuffers(uint32_t status, uint32_t count);
+    void CorruptCheckWords(uint32_t count);
     void SetFrameRate(double framesPerSecond);
     CameraStatistics Statistics() const;
     bool WaitForQueuedBuffers(uint32_t count, int32_t milliseconds) const;
@@ -153,6 +154,7 @@ private:
 
     std::vector<RequestFault> requestFaults;
     std::deque<uint32_t> bufferFaults;
+    uint32_t checkWordFaults = 0;
     CameraStatistics stats;
 
     FrameGenerator generator;

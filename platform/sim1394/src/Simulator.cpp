@@ -215,6 +215,12 @@ void Simulator::FailBuffers(int id, uint32_t status, uint32_t count)
         camera->FailBuffers(status, count);
 }
 
+void Simulator::CorruptCheckWords(int id, uint32_t count)
+{
+    if (auto camera = Find(id))
+        camera->CorruptCheckWords(count);
+}
+
 void Simulator::SetFrameRate(int id, double framesPerSecond)
 {
     if (auto camera = Find(id))

@@ -401,8 +401,14 @@ uint32_t CDevice::Queue(CMemBlock* block)
     try {
         camera.GrabImageAsync(data, block->imageBytes, reinterpret_cast<uintptr_t>(block), false);
     } catch (const RheaException& e) {
+        const bool stale = block->generation != generation;
         block->Unlock();
         delete block;
+        // A stop on another thread cancelling the buffer or freeing the
+        // resources while it was being queued, or the camera going away
+        // meanwhile (reported as the device's failure): nothing failed.
+        if (e.GetCode() == ErrorAborted || !grabbing || stale || removed)
+            return 0;
         CException error = DriverError(__LINE__, e);
         sink->OnError(error);
         return 0;
@@ -411,8 +417,10 @@ uint32_t CDevice::Queue(CMemBlock* block)
         try {
             camera.oneShot.SetAsync();
         } catch (const RheaException& e) {
-            CException error = DriverError(__LINE__, e);
-            sink->OnError(error);
+            if (e.GetCode() != ErrorAborted && grabbing && !removed) {
+                CException error = DriverError(__LINE__, e);
+                sink->OnError(error);
+            }
         }
     }
     return 1;
@@ -467,14 +475,16 @@ void CDevice::Pump()
                 --outstanding;
                 if (error == 0) {
                     Deliver(block);
-                } else if (error == ErrorIncompleteFrame) {
+                } else if (error == ErrorIncompleteFrame || error == ErrorAborted) {
+                    // A buffer aborted while the grab goes on goes back to the
+                    // driver, or the ring would shrink until the grab starves;
+                    // after a stop Queue drops it.
                     block->Unlock();
                     outstanding += Queue(block);
                 } else {
                     block->Unlock();
                     delete block;
-                    if (error != ErrorAborted)
-                        throw RheaException(error, "CDevice::Pump()");
+                    throw RheaException(error, "CDevice::Pump()");
                 }
                 continue;
             }

@@ -192,6 +192,7 @@ struct CameraStatistics {
     uint64_t framesDropped = 0;   // ticks with no buffer queued
     uint64_t buffersFailed = 0;   // completed with an injected status
     uint64_t buffersCancelled = 0;
+    uint64_t checkWordsCorrupted = 0; // frames delivered with a wrong check word
     uint32_t buffersQueued = 0; // waiting now
     bool streaming = false;
 };
@@ -235,6 +236,10 @@ public:
     // The next `count` buffers the frame clock takes complete with `status`
     // instead of a frame (IncompleteFrameStatus, 995, ...).
     void FailBuffers(int id, uint32_t status, uint32_t count = 1);
+
+    // The next `count` frames that carry a check word are delivered with a
+    // wrong one (its low 16 bits inverted).
+    void CorruptCheckWords(int id, uint32_t count = 1);
 
     // Format 7 frame rate; 0 makes the clock unlimited.
     void SetFrameRate(int id, double framesPerSecond);

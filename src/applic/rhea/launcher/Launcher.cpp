@@ -99,8 +99,8 @@ std::string CLauncher::ResolveDataFile(const std::string& fileName)
 {
     if (fileName.empty() || fileName.front() == '/' || FileExists(fileName))
         return fileName;
-    const std::string installed = Platform::ExecutableDirectory() + "/" + fileName;
-    return FileExists(installed) ? installed : fileName;
+    const std::string installed = Platform::FindDataFile(fileName);
+    return installed.empty() ? fileName : installed;
 }
 
 IComponent* CLauncher::CreateConfigurator()
@@ -194,7 +194,7 @@ bool CLauncher::Connect(const CDeviceDescriptor& device)
             return false;
         controller->OpenDevice(device);
         opened = true;
-        auto* configurator = dynamic_cast<CConfigurator*>(factory.GetObject("Configurator"));
+        auto* configurator = dynamic_cast<IConfigurationHost*>(factory.GetObject("Configurator"));
         if (!configurator) {
             controller->CloseDevice();
             return false;
@@ -268,7 +268,7 @@ void CLauncher::CDisconnectorThread::Run()
 {
     const std::shared_ptr<Platform::Event> done = finished;
     try {
-        if (auto* configurator = dynamic_cast<CConfigurator*>(factory->GetObject("Configurator")))
+        if (auto* configurator = dynamic_cast<IConfigurationHost*>(factory->GetObject("Configurator")))
             configurator->Detach();
         if (auto* controller = dynamic_cast<CDeviceController*>(factory->GetObject("DeviceController")))
             controller->CloseDevice();

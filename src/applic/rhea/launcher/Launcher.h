@@ -63,8 +63,8 @@ public:
     const std::string& GetConfigFile() const { return configFile; }
     const std::string& GetConnectionFile() const { return connectionFile; }
 
-    // Where a relative connection file is found: the current directory
-    // first, then the installed data folder next to the executable.
+    // Where a relative data file (connection file, class path) is found: the
+    // current directory first, then the data directories of the program.
     static std::string ResolveDataFile(const std::string& fileName);
 
 private:
