@@ -4,9 +4,10 @@ set -euo pipefail
 build_dir=${1:-build}
 launcher="$build_dir/bin/Launcher"
 if [ ! -x "$launcher" ]; then
-  echo "The launcher executable is not built yet ($launcher): the main window comes with a later change."
-  echo "Built so far: the libraries and test programs in $build_dir/bin."
-  exit 0
+  echo "The launcher executable is not built: $launcher"
+  exit 1
 fi
 cd "$build_dir/bin"
-exec ./Launcher "$@"
+# DefaultConnections.xml is found next to the executable; without
+# TAV_SIM1394 the simulated driver offers its three built-in cameras.
+exec ./Launcher -connections DefaultConnections.xml "$@"

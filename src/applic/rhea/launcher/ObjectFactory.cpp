@@ -6,6 +6,7 @@
 #include "RheaDeviceEnumerator.h"
 #include "TavTiff.h"
 #include "ImageViewer.h"
+#include "FpsViewer.h"
 
 namespace Tav {
 
@@ -26,7 +27,7 @@ const CCoreFactory::Kind applicationKinds[] = {
     {"DeviceEnumerator", &CCoreFactory::Create<CRheaDeviceEnumerator>},
     {"ImageViewer", &CCoreFactory::Create<CImageViewer>},
     {"DeviceController", &CreateDeviceController},
-    {"FpsViewer", nullptr},
+    {"FpsViewer", &CCoreFactory::Create<CFpsViewer>},
     {"HDRFilter", &CCoreFactory::Create<CHDRFilter>},
     {"StatisticsDecoupler", nullptr},
     {"ImageStatistics", nullptr},
