@@ -65,6 +65,8 @@ protected:
     void TearDown() override
     {
         if (HasFailure()) {
+            session.KeepFolder();
+            std::cerr << "--- files kept in " << session.Home() << " ---\n";
             std::string errors = session.StandardError();
             if (errors.size() > 6000)
                 errors = errors.substr(errors.size() - 6000);
@@ -230,6 +232,17 @@ TEST_F(E2eTest, ContinuousGrabShowsLiveImagesAFrameRateAndSavesABitmap)
     EXPECT_EQ(Little32(data, 2), data.size());
     EXPECT_EQ(Little32(data, 18), 640u);
     EXPECT_EQ(int32_t(Little32(data, 22)) < 0 ? -int32_t(Little32(data, 22)) : int32_t(Little32(data, 22)), 480);
+    // The picture, not a blank: the gradient's many grey levels.
+    const uint32_t pixelStart = Little32(data, 10);
+    ASSERT_LT(pixelStart, data.size());
+    std::vector<bool> seen(256);
+    size_t levels = 0;
+    for (size_t i = pixelStart; i < data.size(); ++i) {
+        const auto value = static_cast<unsigned char>(data[i]);
+        levels += seen[value] ? 0 : 1;
+        seen[value] = true;
+    }
+    EXPECT_GT(levels, 32u);
 
     JavaCommand("click Stop");
     DisconnectAndExit();

@@ -304,11 +304,6 @@ bool LauncherSession::Start(const std::vector<std::string>& arguments)
     return true;
 }
 
-bool LauncherSession::IsRunning()
-{
-    return pid > 0 && !WaitForExit(std::chrono::milliseconds(0)).has_value() && pid > 0;
-}
-
 std::optional<int> LauncherSession::WaitForExit(std::chrono::milliseconds timeout)
 {
     if (pid <= 0)
@@ -410,11 +405,6 @@ bool LauncherSession::RunOnDisplay(const std::string& command) const
 bool LauncherSession::Click(int x, int y) const
 {
     return RunOnDisplay("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 1");
-}
-
-bool LauncherSession::Key(const std::string& keys) const
-{
-    return RunOnDisplay("xdotool key " + keys);
 }
 
 bool LauncherSession::ClickWidget(const std::string& window, const std::string& name,

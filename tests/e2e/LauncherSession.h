@@ -82,7 +82,6 @@ public:
 
     // Starts the Launcher in the build tree with the private home folder.
     bool Start(const std::vector<std::string>& arguments = {});
-    bool IsRunning();
     // The exit code, or nullopt if the program did not end normally in time.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
 
@@ -100,10 +99,9 @@ public:
     // the answer (or nothing) in `answer` when it failed.
     bool JavaCommand(const std::string& command, std::string* answer = nullptr);
 
-    // X input: a left click at a screen position; keys as xdotool names them.
+    // X input: a left click at a screen position.
     bool Click(int x, int y) const;
     bool Click(const ProbeItem& item) const { return Click(item.CenterX(), item.CenterY()); }
-    bool Key(const std::string& keys) const;
     // Clicks a widget of a window once the probe shows it enabled.
     bool ClickWidget(const std::string& window, const std::string& name, std::chrono::milliseconds timeout);
     // Opens a menu of a window's menu bar and chooses an item, both by the
@@ -113,6 +111,7 @@ public:
 
     std::optional<Screenshot> TakeScreenshot(std::string& error) const;
 
+    // Leaves the folder (output, probe, files) for a look after a failure.
     void KeepFolder() { keep = true; }
 
     // Runs a shell command against the program's display.
