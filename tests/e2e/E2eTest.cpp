@@ -44,6 +44,15 @@ std::string Text(const Probe& probe, const std::string& window, const std::strin
     return item ? item->text : std::string();
 }
 
+// Screen pixels (0xRRGGBB) whose channels differ.
+size_t Coloured(const std::vector<uint32_t>& pixels)
+{
+    return size_t(std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) {
+        const uint32_t r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
+        return r != g || g != b;
+    }));
+}
+
 uint32_t Little32(const std::string& data, size_t offset)
 {
     uint32_t value = 0;
@@ -272,12 +281,26 @@ TEST_F(E2eTest, SingleShotOfAMono16CameraSavesATiffAndATiffFileIsInjected)
     session.SetEnvironment("TAV_SIM1394", cameras);
     StartAndConnect();
 
-    // One frame, converted by the HDR filter to an 8-bit picture.
+    // One frame, converted by the HDR filter to an 8-bit grey picture.
     JavaCommand("click Single shot");
     WaitForImage("320x240");
-    const ProbeItem area = ImageArea();
+    ProbeItem area = ImageArea();
     ASSERT_GT(area.width, 32);
-    EXPECT_GT(DistinctOnScreen(area), 32u);
+    std::vector<uint32_t> pixels;
+    EXPECT_GT(DistinctOnScreen(area, &pixels), 32u);
+    EXPECT_EQ(Coloured(pixels), 0u);
+
+    // The filter's false colours, chosen in the Java GUI, on the next frame.
+    JavaCommand("select Colours=False colour");
+    JavaCommand("click Single shot");
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            DistinctOnScreen(area, &pixels);
+            return Coloured(pixels) > pixels.size() / 10;
+        },
+        20s))
+        << "no false colours: " << Coloured(pixels) << " of " << pixels.size();
+    JavaCommand("select Colours=Grey");
 
     // The kept camera image as a 16-bit TIFF file.
     const std::string tiff = session.Home() + "/shot.tif";

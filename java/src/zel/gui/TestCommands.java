@@ -7,6 +7,7 @@ import java.io.RandomAccessFile;
 import java.lang.reflect.InvocationTargetException;
 import java.nio.charset.StandardCharsets;
 import java.util.concurrent.atomic.AtomicReference;
+import javax.swing.JComboBox;
 import javax.swing.JTextField;
 
 /**
@@ -16,6 +17,7 @@ import javax.swing.JTextField;
  *
  *   click LABEL        presses the button of a command or toggles a check box
  *   set LABEL=VALUE    types VALUE into a text field and presses Enter
+ *   select LABEL=OPTION  picks the option shown as OPTION in a list
  *
  * A control that is missing or disabled is waited for (up to
  * {@link #CONTROL_WAIT_MILLIS} when started by the variable). Every line is answered on standard error with
@@ -106,10 +108,11 @@ final class TestCommands {
             case "click":
                 label = argument;
                 break;
-            case "set": {
+            case "set":
+            case "select": {
                 int equals = argument.indexOf('=');
                 if (equals < 0)
-                    return "expected set LABEL=VALUE";
+                    return "expected " + verb + " LABEL=VALUE";
                 label = argument.substring(0, equals).strip();
                 value = argument.substring(equals + 1);
                 break;
@@ -118,9 +121,10 @@ final class TestCommands {
                 return "unknown command " + verb;
         }
         String text = value;
+        boolean select = verb.equals("select");
         long deadline = System.currentTimeMillis() + waitMillis;
         while (true) {
-            String result = onSwingThread(() -> act(label, text));
+            String result = onSwingThread(() -> select ? choose(label, text) : act(label, text));
             if (result == null)
                 return null;
             if (System.currentTimeMillis() >= deadline)
@@ -155,6 +159,25 @@ final class TestCommands {
         text.setText(value);
         text.postActionEvent();
         return null;
+    }
+
+    /** Swing thread: picks an option of a list as a user does; null once done. */
+    private String choose(String label, String option) {
+        RegisterField field = gui.findField(label);
+        if (field == null)
+            return "no control labelled \"" + label + "\"";
+        if (!(field instanceof RegisterField.EnumField))
+            return "\"" + label + "\" is no list";
+        if (!field.isConnected() || !field.component().isEnabled())
+            return "\"" + label + "\" is disabled";
+        JComboBox<Register.Option> box = ((RegisterField.EnumField) field).comboBox();
+        for (int i = 0; i < box.getItemCount(); i++) {
+            if (box.getItemAt(i).toString().equals(option)) {
+                box.setSelectedIndex(i);
+                return null;
+            }
+        }
+        return "\"" + label + "\" has no option \"" + option + "\"";
     }
 
     private static String onSwingThread(java.util.function.Supplier<String> action) throws InterruptedException {

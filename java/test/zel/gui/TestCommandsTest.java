@@ -18,8 +18,10 @@ public class TestCommandsTest extends GuiFixture {
         Check.equal(null, commands.run("click Grab"));
         Check.equal(null, commands.run("set File=/tmp/a b.tif"));
         Check.equal(null, commands.run("click Stop"));
+        Check.equal(null, commands.run("select Coding=Mono8"));
         idle();
-        Check.equal(List.of("1:0", "1:3", "1:2"), backend.writes());
+        Check.equal(List.of("1:0", "1:3", "1:2", "1025:18"), backend.writes());
+        Check.equal(Register.toLittleEndian(0, 4), backend.get(1025, 18));
         Check.equal(new byte[] {1}, backend.get(1, 0));
         Check.equal("/tmp/a b.tif\0".getBytes(StandardCharsets.UTF_8), backend.get(1, 3));
     }
@@ -32,6 +34,9 @@ public class TestCommandsTest extends GuiFixture {
         Check.isTrue(commands.run("set Maximum width=3").contains("read-only"), "read-only");
         Check.isTrue(commands.run("set File").contains("expected"), "no value");
         Check.isTrue(commands.run("press Grab").contains("unknown command"), "verb");
+        Check.isTrue(commands.run("select Grab=on").contains("is no list"), "no list");
+        Check.isTrue(commands.run("select Coding=Mono12").contains("has no option \"Mono12\""), "option");
+        Check.isTrue(commands.run("select Coding").contains("expected select"), "no option");
         idle();
         Check.equal(List.of(), backend.writes());
     }
