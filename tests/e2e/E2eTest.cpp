@@ -73,13 +73,15 @@ protected:
 
     void TearDown() override
     {
+        // A sanitizer build's findings in the program fail the test.
+        const std::string errors = session.StandardError();
+        EXPECT_EQ(errors.find("Sanitizer"), std::string::npos);
+        EXPECT_EQ(errors.find("runtime error:"), std::string::npos);
         if (HasFailure()) {
             session.KeepFolder();
             std::cerr << "--- files kept in " << session.Home() << " ---\n";
-            std::string errors = session.StandardError();
-            if (errors.size() > 6000)
-                errors = errors.substr(errors.size() - 6000);
-            std::cerr << "--- Launcher standard error (end) ---\n" << errors << "--- probe ---\n"
+            std::cerr << "--- Launcher standard error (end) ---\n"
+                      << errors.substr(errors.size() > 6000 ? errors.size() - 6000 : 0) << "--- probe ---\n"
                       << ReadFile(session.Home() + "/probe.txt");
         }
     }

@@ -282,23 +282,37 @@ bool LauncherSession::Start(const std::vector<std::string>& arguments)
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     const std::string out = home + "/stdout.txt", err = home + "/stderr.txt";
+    // Everything the child needs is made before the fork.
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos)
+            variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    variables.erase("TAV_SIM1394");
+    variables.erase("TAV_DIALOG_FILE");
+    for (const auto& [name, value] : environment)
+        variables[name] = value;
+    std::vector<std::string> pairs;
+    for (const auto& [name, value] : variables)
+        pairs.push_back(name + "=" + value);
+    std::vector<char*> argv, envp;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& pair : pairs)
+        envp.push_back(pair.data());
+    envp.push_back(nullptr);
     pid = ::fork();
     if (pid < 0)
         return false;
     if (pid == 0) {
-        ::unsetenv("TAV_SIM1394");
-        ::unsetenv("TAV_DIALOG_FILE");
-        for (const auto& [name, value] : environment)
-            ::setenv(name.c_str(), value.c_str(), 1);
         const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(home.c_str()) != 0)
             ::_exit(127);
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     return true;

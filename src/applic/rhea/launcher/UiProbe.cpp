@@ -40,7 +40,7 @@ std::string Escape(const QString& text)
 std::string Name(const QObject& object)
 {
     const QString name = object.objectName();
-    return name.isEmpty() ? std::string("-") : Escape(name).c_str();
+    return name.isEmpty() ? std::string("-") : Escape(name);
 }
 
 void WriteRect(std::ostringstream& out, const QRect& rect)
