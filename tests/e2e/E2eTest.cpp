@@ -209,6 +209,7 @@ TEST_F(E2eTest, ContinuousGrabShowsLiveImagesAFrameRateAndSavesABitmap)
     const ProbeItem placement = *frame;
 
     JavaCommand("click Continuous grab");
+    JavaCommand("expect Continuous grab=true");
     WaitForImage("640x480");
 
     // Live: frames counted and a rate above zero in both viewers.
@@ -255,7 +256,9 @@ TEST_F(E2eTest, ContinuousGrabShowsLiveImagesAFrameRateAndSavesABitmap)
     }
     EXPECT_GT(levels, 32u);
 
+    // The device controller's state, read back through the Java GUI.
     JavaCommand("click Stop");
+    JavaCommand("expect Continuous grab=false");
     DisconnectAndExit();
 
     const std::string settings = ReadFile(session.Home() + "/config/Quarlo/Tav.conf");

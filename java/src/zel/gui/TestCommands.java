@@ -18,6 +18,8 @@ import javax.swing.JTextField;
  *   click LABEL        presses the button of a command or toggles a check box
  *   set LABEL=VALUE    types VALUE into a text field and presses Enter
  *   select LABEL=OPTION  picks the option shown as OPTION in a list
+ *   expect LABEL=VALUE   waits until the control shows VALUE (a check box
+ *                      "true" or "false", a list its option, a field its text)
  *
  * A control that is missing or disabled is waited for (up to
  * {@link #CONTROL_WAIT_MILLIS} when started by the variable). Every line is answered on standard error with
@@ -109,7 +111,8 @@ final class TestCommands {
                 label = argument;
                 break;
             case "set":
-            case "select": {
+            case "select":
+            case "expect": {
                 int equals = argument.indexOf('=');
                 if (equals < 0)
                     return "expected " + verb + " LABEL=VALUE";
@@ -122,9 +125,11 @@ final class TestCommands {
         }
         String text = value;
         boolean select = verb.equals("select");
+        boolean expect = verb.equals("expect");
         long deadline = System.currentTimeMillis() + waitMillis;
         while (true) {
-            String result = onSwingThread(() -> select ? choose(label, text) : act(label, text));
+            String result = onSwingThread(() -> expect ? check(label, text)
+                                               : select ? choose(label, text) : act(label, text));
             if (result == null)
                 return null;
             if (System.currentTimeMillis() >= deadline)
@@ -159,6 +164,23 @@ final class TestCommands {
         text.setText(value);
         text.postActionEvent();
         return null;
+    }
+
+    /** Swing thread: null when the control shows `expected`. */
+    private String check(String label, String expected) {
+        RegisterField field = gui.findField(label);
+        if (field == null)
+            return "no control labelled \"" + label + "\"";
+        String shown;
+        if (field instanceof RegisterField.BoolField)
+            shown = Boolean.toString(((RegisterField.BoolField) field).checkBox().isSelected());
+        else if (field instanceof RegisterField.EnumField)
+            shown = String.valueOf(((RegisterField.EnumField) field).comboBox().getSelectedItem());
+        else if (field instanceof RegisterField.TextField)
+            shown = ((RegisterField.TextField) field).textField().getText();
+        else
+            return "\"" + label + "\" shows no value";
+        return shown.equals(expected) ? null : "\"" + label + "\" shows \"" + shown + "\"";
     }
 
     /** Swing thread: picks an option of a list as a user does; null once done. */

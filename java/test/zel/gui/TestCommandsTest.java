@@ -22,8 +22,16 @@ public class TestCommandsTest extends GuiFixture {
         idle();
         Check.equal(List.of("1:0", "1:3", "1:2", "1025:18"), backend.writes());
         Check.equal(Register.toLittleEndian(0, 4), backend.get(1025, 18));
+        // What the registers read back.
+        Check.equal(null, commands.run("expect Grab=true"));
+        Check.equal(null, commands.run("expect Coding=Mono8"));
+        Check.equal(null, commands.run("expect Width=640"));
         Check.equal(new byte[] {1}, backend.get(1, 0));
         Check.equal("/tmp/a b.tif\0".getBytes(StandardCharsets.UTF_8), backend.get(1, 3));
+        backend.setInt(1, 0, 0, 1);
+        gui.Refresh();
+        idle();
+        Check.equal(null, commands.run("expect Grab=false"));
     }
 
     public void testWrongCommandsFailWithTheReasonAndWriteNothing() throws Exception {
@@ -37,6 +45,8 @@ public class TestCommandsTest extends GuiFixture {
         Check.isTrue(commands.run("select Grab=on").contains("is no list"), "no list");
         Check.isTrue(commands.run("select Coding=Mono12").contains("has no option \"Mono12\""), "option");
         Check.isTrue(commands.run("select Coding").contains("expected select"), "no option");
+        Check.isTrue(commands.run("expect Width=641").contains("shows \"640\""), "other value");
+        Check.isTrue(commands.run("expect Stop=1").contains("shows no value"), "command");
         idle();
         Check.equal(List.of(), backend.writes());
     }
