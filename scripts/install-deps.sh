@@ -14,6 +14,7 @@ packages=(
   openjdk-17-jdk
   libxcb1-dev
   xvfb xauth
+  xdotool x11-apps
   libaravis-dev libusb-1.0-0-dev
   locales
 )

@@ -263,6 +263,8 @@ void Install()
         }
         for (const CameraDescription& d : cameras)
             Simulator::Instance().AddCamera(d);
+        if (const char* control = std::getenv("TAV_SIM1394_CONTROL"); control && *control)
+            FollowControlFile(control);
     });
 }
 

@@ -41,14 +41,15 @@ constexpr ZoomItem zoomItems[] = {
 struct PaneItem {
     int pane;
     const char* sample;
+    const char* name;
 };
 constexpr PaneItem paneItems[] = {
-    {CFrameWnd::PaneImageSize, "1024x1204"},
-    {CFrameWnd::PaneCursorPos, "(1024,1024)"},
-    {CFrameWnd::PanePixelValue, "[R:255,G:255,B:255]"},
-    {CFrameWnd::PaneDefault, nullptr},
-    {CFrameWnd::PaneCounters, "123:1234:1234 123456"},
-    {CFrameWnd::PaneFrameRate, "1000 fps"},
+    {CFrameWnd::PaneImageSize, "1024x1204", "paneImageSize"},
+    {CFrameWnd::PaneCursorPos, "(1024,1024)", "paneCursorPos"},
+    {CFrameWnd::PanePixelValue, "[R:255,G:255,B:255]", "panePixelValue"},
+    {CFrameWnd::PaneDefault, nullptr, "paneDefault"},
+    {CFrameWnd::PaneCounters, "123:1234:1234 123456", "paneCounters"},
+    {CFrameWnd::PaneFrameRate, "1000 fps", "paneFrameRate"},
 };
 
 QString Format(const char* format, int a, int b = 0, int c = 0)
@@ -141,6 +142,7 @@ void CFrameWnd::CreateStatusBar()
     const QFontMetrics metrics(bar->font());
     for (const PaneItem& item : paneItems) {
         auto* label = new QLabel(bar);
+        label->setObjectName(item.name);
         if (item.sample) {
             label->setFixedWidth(metrics.horizontalAdvance(QString::fromLatin1(item.sample)) + 8);
             bar->addPermanentWidget(label, 0);

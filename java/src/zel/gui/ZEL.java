@@ -149,8 +149,10 @@ public class ZEL extends JFrame {
     }
 
     private static ZEL create() {
-        if (instance == null)
+        if (instance == null) {
             instance = new ZEL();
+            TestCommands.startIfRequested(instance);
+        }
         return instance;
     }
 

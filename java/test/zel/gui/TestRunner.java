@@ -16,7 +16,7 @@ public final class TestRunner {
     static String shippedConfig;
     private static final Class<?>[] CLASSES = {
         RegisterTest.class, ConfigFileTest.class, RegisterWorkerTest.class, ContractTest.class, GuiTest.class,
-        ConcurrencyTest.class,
+        ConcurrencyTest.class, TestCommandsTest.class,
     };
 
     public static void main(String[] args) throws Exception {

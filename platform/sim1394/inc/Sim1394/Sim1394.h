@@ -257,7 +257,22 @@ private:
 // Registers the simulated driver with the platform layer. The first call
 // also creates the cameras: from the file named by TAV_SIM1394 when it is
 // set (none when the file is bad, with the reason on stderr), otherwise
-// DefaultCameras(). Later calls do nothing.
+// DefaultCameras(); and, when TAV_SIM1394_CONTROL names a file, follows
+// that file (FollowControlFile). Later calls do nothing.
 void Install();
+
+// Runs one control line against the present cameras, N being a camera's
+// 1-based position in Simulator::Cameras():
+//   remove N            removal with query remove
+//   surprise-remove N   removal without
+//   fail-buffers N      the next buffer completes with IncompleteFrameStatus
+// Empty on success, else why it failed.
+std::string RunControlCommand(const std::string& line);
+
+// Lets another process act on the cameras, for tests of a whole program: a
+// thread that lives as long as the process follows `file` as it grows and
+// runs each complete line, answering on stderr with "sim1394: ok K LINE" or
+// "sim1394: failed K LINE: REASON" (K counting lines from 1).
+void FollowControlFile(const std::string& file);
 
 } // namespace Tav::Sim1394

@@ -3,6 +3,7 @@
 #include "LauncherMessageLoop.h"
 #include "MainFrame.h"
 #include "StartUp.h"
+#include "UiProbe.h"
 
 #include "Platform/QtMessageBoxHost.h"
 
@@ -79,6 +80,7 @@ int Run(const std::string& arguments, int showCommand)
                 frame->RequestClose();
             });
         }
+        const std::unique_ptr<CUiProbe> probe = CUiProbe::FromEnvironment();
         result = loop.Run();
     }
     RemoveMessageLoop();
