@@ -1,6 +1,7 @@
 #include "FrameWnd.h"
 
 #include "ImageViewer.h"
+#include "Accelerators.h"
 #include "SettingsKey.h"
 #include "ViewerEvents.h"
 
@@ -12,7 +13,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -252,21 +252,7 @@ void CFrameWnd::ProcessPacket(const CSmartPointer<IPacket>& packet)
 
 bool CFrameWnd::PreTranslateMessage(QObject* receiver, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
-        return false;
-    auto* widget = qobject_cast<QWidget*>(receiver);
-    if (!widget || widget->window() != this)
-        return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    const QKeySequence pressed(key->modifiers() | key->key());
-    for (const auto& [command, action] : actions) {
-        if (!action->shortcut().isEmpty() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
-            if (action->isEnabled())
-                action->trigger();
-            return true;
-        }
-    }
-    return false;
+    return TranslateAccelerator(*this, receiver, event, actions);
 }
 
 bool CFrameWnd::OnIdle()

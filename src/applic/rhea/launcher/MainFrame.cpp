@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "LauncherView.h"
+#include "Accelerators.h"
 #include "SettingsKey.h"
 #include "StartUp.h"
 
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QThread>
@@ -286,21 +286,7 @@ void CMainFrame::OpenHelp()
 
 bool CMainFrame::PreTranslateMessage(QObject* receiver, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
-        return false;
-    auto* widget = qobject_cast<QWidget*>(receiver);
-    if (!widget || widget->window() != this)
-        return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    const QKeySequence pressed(key->modifiers() | key->key());
-    for (const auto& [id, action] : actions) {
-        if (!action->shortcut().isEmpty() && action->shortcut().matches(pressed) == QKeySequence::ExactMatch) {
-            if (action->isEnabled())
-                action->trigger();
-            return true;
-        }
-    }
-    return false;
+    return TranslateAccelerator(*this, receiver, event, actions);
 }
 
 void CMainFrame::RequestClose()
