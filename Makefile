@@ -41,12 +41,13 @@ asan: deps
 
 # The Java VM and AWT are not instrumented, so the sanitizer cannot see their
 # synchronisation and reports every hand-over through Java: tests that run a
-# VM (label jvm) are left out here; they run in the other builds.
+# VM (label jvm) are left out here, as are the end-to-end runs of the whole
+# program (e2e) and the install checks; they run in the other builds.
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_SANITIZER=tsan -DTAV_BUILD_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
-	  $(XVFB) ctest --test-dir build-tsan $(CTEST_FLAGS) -LE 'jvm|soak'
+	  $(XVFB) ctest --test-dir build-tsan $(CTEST_FLAGS) -LE 'jvm|soak|e2e|install'
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$b"; $$b; done
