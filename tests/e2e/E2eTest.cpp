@@ -494,3 +494,54 @@ TEST_F(E2eTest, StatisticsOfALiveGrabAreDrawnAndWrittenToATextFile)
     DisconnectAndExit();
     EXPECT_EQ(session.StandardError().find("[Error]"), std::string::npos) << session.StandardError();
 }
+
+TEST_F(E2eTest, HdrGraphShowsTheConvertedPictureAndSwitchesItsConverter)
+{
+    const std::string cameras = session.Home() + "/cameras.txt";
+    {
+        std::ofstream file(cameras);
+        file << mono16Camera;
+    }
+    session.SetEnvironment("TAV_SIM1394", cameras);
+    StartAndConnect({"-connections", CopyExample("HDR.xml")});
+
+    // The filter learns the camera's coding over its query port.
+    JavaCommand("expect Source is HDR=true");
+    JavaCommand("expect Converter=Truncation");
+    JavaCommand("click Single shot");
+    WaitForImage("320x240");
+    const ProbeItem area = ImageArea();
+    ASSERT_GT(area.width, 32);
+    std::vector<uint32_t> pixels;
+    // The moving gradient keeps its grey levels from frame to frame; the
+    // Laplacian pyramid compresses them, so fewer levels tell it apart.
+    const size_t truncated = DistinctOnScreen(area, &pixels);
+    EXPECT_GT(truncated, 250u);
+    EXPECT_EQ(Coloured(pixels), 0u);
+
+    JavaCommand("select Converter=Laplacian pyramid");
+    JavaCommand("click Single shot");
+    size_t levels = 0;
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            levels = DistinctOnScreen(area, &pixels);
+            return levels < 235;
+        },
+        20s))
+        << levels << " grey levels after truncation's " << truncated;
+    EXPECT_EQ(Coloured(pixels), 0u);
+
+    // And back.
+    JavaCommand("select Converter=Truncation");
+    JavaCommand("click Single shot");
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            levels = DistinctOnScreen(area, &pixels);
+            return levels > 250;
+        },
+        20s))
+        << levels << " grey levels instead of " << truncated;
+
+    DisconnectAndExit();
+    EXPECT_EQ(session.StandardError().find("[Error]"), std::string::npos) << session.StandardError();
+}
