@@ -87,9 +87,9 @@ protected:
     }
 
     // Starts the program and connects the first device of the list.
-    void StartAndConnect()
+    void StartAndConnect(const std::vector<std::string>& arguments = {})
     {
-        ASSERT_TRUE(session.Start());
+        ASSERT_TRUE(session.Start(arguments));
         Probe probe;
         ASSERT_TRUE(session.WaitForProbe(
             [](const Probe& p) {
@@ -106,6 +106,16 @@ protected:
             },
             30s))
             << "not connected";
+    }
+
+    // A copy of a shipped example graph in the private folder, whose path
+    // holds no '-' that the command line would take for an option.
+    std::string CopyExample(const std::string& name)
+    {
+        const std::string copy = session.Home() + "/" + name;
+        std::ofstream(copy) << ReadFile(std::string(TAV_SOURCE_DIR) + "/examples/" + name);
+        EXPECT_FALSE(ReadFile(copy).empty()) << name;
+        return copy;
     }
 
     void JavaCommand(const std::string& command)
@@ -413,4 +423,125 @@ TEST_F(E2eTest, RemovingTheCameraDuringAGrabIsShownAndAnotherCameraCanBeUsed)
         << "no frames from the second camera";
     JavaCommand("click Stop");
     DisconnectAndExit();
+}
+
+TEST_F(E2eTest, StatisticsOfALiveGrabAreDrawnAndWrittenToATextFile)
+{
+    StartAndConnect({"-connections", CopyExample("Statistics.xml")});
+    JavaCommand("expect View=Horizontal line view");
+    JavaCommand("click Continuous grab");
+    JavaCommand("expect Continuous grab=true");
+
+    // The image viewer shows the drawn line view, not the camera image.
+    Probe probe;
+    ASSERT_TRUE(session.WaitForProbe(
+        [](const Probe& p) { return !Text(p, Viewer, "paneImageSize").empty(); }, 20s, &probe))
+        << "no picture in the statistics view";
+    const ProbeItem area = ImageArea();
+    ASSERT_GT(area.width, 32);
+    // The grey camera image would have no green: the plotted line has.
+    std::vector<uint32_t> pixels;
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            DistinctOnScreen(area, &pixels);
+            return std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) {
+                       const int r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
+                       return g > r + 64 && g > b + 64;
+                   }) > 20;
+        },
+        20s))
+        << "no plotted line in the view";
+
+    // The table of the current view through the Export group's controls.
+    const std::string table = session.Home() + "/lineview.txt";
+    JavaCommand("set Export file=" + table);
+    JavaCommand("expect Export file=" + table);
+    JavaCommand("click Write table to file");
+    std::string text;
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            text = ReadFile(table);
+            return !text.empty() && text.back() == '\n';
+        },
+        20s))
+        << "no table in " << table;
+
+    std::istringstream lines(text);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line, "X-Coordinate\tAmplitude");
+    int rows = 0;
+    double low = 1e9, high = -1e9;
+    while (std::getline(lines, line)) {
+        const size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << "row " << rows << ": " << line;
+        EXPECT_EQ(line.substr(0, tab), std::to_string(rows));
+        char* end = nullptr;
+        const double value = std::strtod(line.c_str() + tab + 1, &end);
+        ASSERT_TRUE(end && *end == '\0' && end != line.c_str() + tab + 1) << "row " << rows << ": " << line;
+        EXPECT_GE(value, 0.0) << "row " << rows;
+        EXPECT_LE(value, 255.0) << "row " << rows;
+        low = std::min(low, value);
+        high = std::max(high, value);
+        ++rows;
+    }
+    // One row per column of the Mono8 camera's image, along its gradient.
+    EXPECT_EQ(rows, 640);
+    EXPECT_GT(high - low, 100.0) << "a flat line: " << low << " to " << high;
+
+    JavaCommand("click Stop");
+    JavaCommand("expect Continuous grab=false");
+    DisconnectAndExit();
+    EXPECT_EQ(session.StandardError().find("[Error]"), std::string::npos) << session.StandardError();
+}
+
+TEST_F(E2eTest, HdrGraphShowsTheConvertedPictureAndSwitchesItsConverter)
+{
+    const std::string cameras = session.Home() + "/cameras.txt";
+    {
+        std::ofstream file(cameras);
+        file << mono16Camera;
+    }
+    session.SetEnvironment("TAV_SIM1394", cameras);
+    StartAndConnect({"-connections", CopyExample("HDR.xml")});
+
+    // The filter learns the camera's coding over its query port.
+    JavaCommand("expect Source is HDR=true");
+    JavaCommand("expect Converter=Truncation");
+    JavaCommand("click Single shot");
+    WaitForImage("320x240");
+    const ProbeItem area = ImageArea();
+    ASSERT_GT(area.width, 32);
+    std::vector<uint32_t> pixels;
+    // The moving gradient keeps its grey levels from frame to frame; the
+    // Laplacian pyramid compresses them, so fewer levels tell it apart.
+    const size_t truncated = DistinctOnScreen(area, &pixels);
+    EXPECT_GT(truncated, 250u);
+    EXPECT_EQ(Coloured(pixels), 0u);
+
+    JavaCommand("select Converter=Laplacian pyramid");
+    JavaCommand("click Single shot");
+    size_t levels = 0;
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            levels = DistinctOnScreen(area, &pixels);
+            return levels < 235;
+        },
+        20s))
+        << levels << " grey levels after truncation's " << truncated;
+    EXPECT_EQ(Coloured(pixels), 0u);
+
+    // And back.
+    JavaCommand("select Converter=Truncation");
+    JavaCommand("click Single shot");
+    EXPECT_TRUE(session.WaitForProbe(
+        [&](const Probe&) {
+            levels = DistinctOnScreen(area, &pixels);
+            return levels > 250;
+        },
+        20s))
+        << levels << " grey levels instead of " << truncated;
+
+    DisconnectAndExit();
+    EXPECT_EQ(session.StandardError().find("[Error]"), std::string::npos) << session.StandardError();
 }

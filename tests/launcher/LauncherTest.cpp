@@ -337,7 +337,7 @@ TEST(XmlHelper, UnreadableFilesAndQueries)
 TEST_F(LauncherTest, ShippedGraphsAssemble)
 {
     for (const char* name : {"config/DefaultConnections.xml", "examples/CoreModules.xml", "examples/MinimalViewer.xml",
-                             "examples/Statistics.xml"}) {
+                             "examples/Statistics.xml", "examples/HDR.xml"}) {
         AnyFactory factory;
         CModuleLinker linker;
         auto document = LoadXmlDocument(std::string(TAV_SOURCE_DIR) + "/" + name);
