@@ -45,4 +45,10 @@ CChunkPtr<T> FindTypedChunk(IPacket& packet, const GUID& type)
     return chunk;
 }
 
+// Whether `packet` holds a chunk of `type`.
+inline bool HasChunk(IPacket& packet, const GUID& type)
+{
+    return !FindTypedChunk<CChunk>(packet, type).IsNull();
+}
+
 } // namespace Tav

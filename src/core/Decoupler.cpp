@@ -4,17 +4,6 @@
 
 namespace Tav {
 
-namespace {
-
-bool Contains(IPacket& packet, const GUID& type)
-{
-    CChunkPtr<CChunk> chunk;
-    packet.FindChunk(chunk, type);
-    return !chunk.IsNull();
-}
-
-} // namespace
-
 CDecoupler::CDecoupler() = default;
 
 CDecoupler::~CDecoupler()
@@ -101,8 +90,8 @@ bool CDecoupler::Enqueue(const CSmartPointer<IPacket>& packet)
     try {
         // The chunk walks happen before the lock is taken, so the producer
         // holds it only for the list operation.
-        const bool isMarker = Contains(*packet, GUID_AcquisitionMarkerChunk);
-        const bool isImage = Contains(*packet, GUID_ImageChunk);
+        const bool isMarker = HasChunk(*packet, GUID_AcquisitionMarkerChunk);
+        const bool isImage = HasChunk(*packet, GUID_ImageChunk);
         if (!isMarker && !isImage)
             return false;
         // Packets pushed out are released after the lock is left: the last

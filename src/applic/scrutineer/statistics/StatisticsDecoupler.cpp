@@ -27,13 +27,6 @@ constexpr const char* SourceFile = "StatisticsDecoupler.cpp";
 constexpr const char* LoadErrorCaption = "Error while laoding file";
 constexpr uint32_t RefreshValue = 99;
 
-bool Contains(IPacket& packet, const GUID& type)
-{
-    CChunkPtr<CChunk> chunk;
-    packet.FindChunk(chunk, type);
-    return !chunk.IsNull();
-}
-
 void ShowError(const std::string& text, const char* caption)
 {
     Platform::MessageBoxRequest box;
@@ -199,8 +192,8 @@ bool CStatisticsDecoupler::Enqueue(const CSmartPointer<IPacket>& packet)
     try {
         // The chunk walks happen before the lock is taken, so the producer
         // holds it only for the list operation.
-        const bool isMarker = Contains(*packet, GUID_AcquisitionMarkerChunk);
-        const bool isImage = Contains(*packet, GUID_ImageChunk);
+        const bool isMarker = HasChunk(*packet, GUID_AcquisitionMarkerChunk);
+        const bool isImage = HasChunk(*packet, GUID_ImageChunk);
         if (!isMarker && !isImage)
             return false;
         std::list<QueuedPacket> removed;
